@@ -1,0 +1,20 @@
+# The two commands of the README. Both install what they need first.
+.PHONY: test demo deps build clean fuzz bench
+
+test: deps
+	scripts/run-tests.sh
+
+demo: deps
+	scripts/demo.sh
+
+deps:
+	scripts/install-deps.sh
+
+build: deps
+	scripts/build.sh all
+
+fuzz: deps
+	scripts/fuzz.sh
+
+clean:
+	rm -rf build

@@ -1,0 +1,56 @@
+#include "platform/thread.h"
+
+#include <windows.h>
+
+namespace qs::plat {
+
+struct NativeThread::Impl {
+  HANDLE h = nullptr;
+  Proc proc = nullptr;
+  void* arg = nullptr;
+};
+
+namespace {
+DWORD WINAPI Trampoline(LPVOID p) {
+  auto* impl = static_cast<NativeThread::Impl*>(p);
+  impl->proc(impl->arg);
+  return 0;
+}
+}  // namespace
+
+NativeThread::~NativeThread() {
+  if (impl_) {
+    CloseHandle(impl_->h);
+    // The thread may still read impl_; it is leaked with the detached thread.
+  }
+}
+
+bool NativeThread::Start(Proc proc, void* arg, size_t stackBytes) {
+  if (impl_) return false;
+  auto* impl = new Impl{nullptr, proc, arg};
+  impl->h = CreateThread(nullptr, stackBytes, Trampoline, impl,
+                         CREATE_SUSPENDED | (stackBytes ? STACK_SIZE_PARAM_IS_A_RESERVATION : 0),
+                         nullptr);
+  if (!impl->h) {
+    delete impl;
+    return false;
+  }
+  impl_ = impl;
+  ResumeThread(impl->h);
+  return true;
+}
+
+bool NativeThread::Join(uint32_t timeoutMs) {
+  if (!impl_) return true;
+  if (WaitForSingleObject(impl_->h, timeoutMs) != WAIT_OBJECT_0) return false;
+  CloseHandle(impl_->h);
+  delete impl_;
+  impl_ = nullptr;
+  return true;
+}
+
+void* NativeThread::handle() const { return impl_ ? impl_->h : nullptr; }
+
+uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
+
+}  // namespace qs::plat

@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "platform/tick.h"
+#include "runtime/thread.h"
+
+namespace qs {
+namespace {
+
+// Waits for the stop event, counting how it ended.
+class StopWaiter : public IThreadEntry {
+ public:
+  explicit StopWaiter(std::atomic<int>* ended) : ended_(ended) {}
+  void Run(const plat::Event& stop) override {
+    if (stop.Wait(10000)) ended_->fetch_add(1);
+  }
+
+ private:
+  std::atomic<int>* ended_;
+};
+
+// Ignores the stop event until released by the test.
+class Stubborn : public IThreadEntry {
+ public:
+  explicit Stubborn(plat::Event* go) : go_(go) {}
+  void Run(const plat::Event&) override { go_->Wait(20000); }
+
+ private:
+  plat::Event* go_;
+};
+
+TEST(Thread, StopRightAfterCreationAlwaysEndsTheThread) {
+  std::atomic<int> ended{0};
+  for (int i = 0; i < 200; ++i) {
+    Ref<IThreadEntry> w = Ref<IThreadEntry>::Adopt(CreateObject<RCObject2<StopWaiter>>(&ended));
+    IThread* t = nullptr;
+    ASSERT_TRUE(CreateThread(w.get(), &t));
+    t->SignalStop();
+    ASSERT_TRUE(t->Stop(5000)) << "iteration " << i;
+    t->Release();
+  }
+  EXPECT_EQ(ended.load(), 200);
+}
+
+TEST(Thread, TimedStopOfStubbornWorkKeepsHandleThenJoins) {
+  plat::Event go;
+  ASSERT_TRUE(go.Create(true, false));
+  Ref<IThreadEntry> w = Ref<IThreadEntry>::Adopt(CreateObject<RCObject2<Stubborn>>(&go));
+  IThread* t = nullptr;
+  ASSERT_TRUE(CreateThread(w.get(), &t));
+  EXPECT_FALSE(t->Stop(50));
+  EXPECT_NE(t->ThreadHandle(), nullptr);
+  go.Set();
+  EXPECT_TRUE(t->Stop());
+  EXPECT_EQ(t->ThreadHandle(), nullptr);
+  EXPECT_TRUE(t->Stop(0));  // no thread any more
+  t->Release();
+}
+
+TEST(Thread, WorkItemOutlivesCallerReference) {
+  std::atomic<int> ended{0};
+  IThread* t = nullptr;
+  {
+    Ref<IThreadEntry> w = Ref<IThreadEntry>::Adopt(CreateObject<RCObject2<StopWaiter>>(&ended));
+    ASSERT_TRUE(CreateThread(w.get(), &t));
+  }
+  EXPECT_TRUE(t->Stop(5000));
+  t->Release();
+  EXPECT_EQ(ended.load(), 1);
+}
+
+TEST(Event, AutoResetReleasesOneWaitAndManualStays) {
+  plat::Event a, m;
+  ASSERT_TRUE(a.Create(false, false));
+  ASSERT_TRUE(m.Create(true, false));
+  a.Set();
+  a.Set();
+  EXPECT_TRUE(a.Wait(0));
+  EXPECT_FALSE(a.Wait(0));
+  m.Set();
+  EXPECT_TRUE(m.Wait(0));
+  EXPECT_TRUE(m.Wait(0));
+  m.Reset();
+  EXPECT_FALSE(m.Wait(0));
+}
+
+TEST(Event, WaitAnyPrefersLowestSignalledAndTimesOut) {
+  plat::Event e[3];
+  for (auto& x : e) ASSERT_TRUE(x.Create(true, false));
+  plat::WaitObject objs[3] = {e[0].object(), e[1].object(), e[2].object()};
+  uint32_t t0 = plat::TickCount();
+  EXPECT_EQ(plat::WaitAny(objs, 3, 30), plat::kWaitTimeout);
+  EXPECT_GE(plat::TicksSince(t0), 25u);
+  e[2].Set();
+  e[1].Set();
+  EXPECT_EQ(plat::WaitAny(objs, 3, 0), 1u);
+  EXPECT_EQ(plat::WaitAny(objs, 0, 0), plat::kWaitFailed);
+}
+
+}  // namespace
+}  // namespace qs
