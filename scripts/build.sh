@@ -10,6 +10,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 jobs=${QS_JOBS:-2}
+# QS_BUILD_ROOT lets several working copies of a session build side by side.
+br=${QS_BUILD_ROOT:-build}
 
 configure() {  # dir, extra cmake arguments...
   local dir=$1; shift
@@ -20,17 +22,17 @@ configure() {  # dir, extra cmake arguments...
 
 build() {  # name
   case "$1" in
-    native) configure build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo && ninja -C build/native -j"$jobs" ;;
-    asan) configure build/asan -DCMAKE_BUILD_TYPE=Debug -DQS_SANITIZE=ON && ninja -C build/asan -j"$jobs" ;;
-    win32) configure build/win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release &&
-             ninja -C build/win32 -j"$jobs" ;;
-    win64) configure build/win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release &&
-             ninja -C build/win64 -j"$jobs" ;;
+    native) configure $br/native -DCMAKE_BUILD_TYPE=RelWithDebInfo && ninja -C $br/native -j"$jobs" ;;
+    asan) configure $br/asan -DCMAKE_BUILD_TYPE=Debug -DQS_SANITIZE=ON && ninja -C $br/asan -j"$jobs" ;;
+    win32) configure $br/win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release &&
+             ninja -C $br/win32 -j"$jobs" ;;
+    win64) configure $br/win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release &&
+             ninja -C $br/win64 -j"$jobs" ;;
     wintest) if scripts/wine-probe.sh; then build win32; else build win32 && build win64; fi ;;
     all) build native && build asan && build wintest ;;
     *) echo "build.sh: unknown configuration $1" >&2; return 2 ;;
   esac
 }
 
-mkdir -p build
+mkdir -p "$br"
 for c in "$@"; do build "$c"; done

@@ -5,6 +5,7 @@ set -u
 cd "$(dirname "$0")/.."
 root=$PWD
 start=$(date +%s)
+br=${QS_BUILD_ROOT:-build}
 
 results=$(mktemp -d /tmp/qs-results.XXXXXX)
 cleanup() {
@@ -20,14 +21,14 @@ if ! scripts/build.sh native asan wintest; then
 fi
 echo "build: $(( $(date +%s) - start )) s"
 
-if scripts/wine-probe.sh; then windir=build/win32; else
-  windir=build/win64
+if scripts/wine-probe.sh; then windir=$br/win32; else
+  windir=$br/win64
   echo "note: this kernel does not run 32-bit programs; the Windows tests run the 64-bit build under wine64"
 fi
 
 # One Wine prefix for the run, made once and waited for: a prefix cut short is broken.
 export WINEPREFIX=$results/wine WINEDEBUG=-all
-if [ "$windir" = build/win32 ]; then wineboot=/usr/lib/wine/wine; else wineboot=/usr/lib/wine/wine64; fi
+if [ "$windir" = $br/win32 ]; then wineboot=/usr/lib/wine/wine; else wineboot=/usr/lib/wine/wine64; fi
 $wineboot wineboot -i >/dev/null 2>&1
 wineserver -w
 
@@ -41,9 +42,9 @@ run_suite() {  # name, build dir
   tail -n 25 "$results/$name/ctest.log"
 }
 
-run_suite native build/native
+run_suite native $br/native
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  run_suite asan build/asan
+  run_suite asan $br/asan
 run_suite windows "$windir"
 
 echo "total time: $(( $(date +%s) - start )) s"
