@@ -20,6 +20,8 @@ class NativeThread {
   // true when the thread has ended and its handle is closed; kInfinite waits without limit
   bool Join(uint32_t timeoutMs);
   bool running() const { return impl_ != nullptr; }
+  // true when called on this thread (which must never join itself)
+  bool IsCurrent() const;
   // The system handle (HANDLE on Windows, an opaque non-null value elsewhere).
   void* handle() const;
 

@@ -72,6 +72,8 @@ bool NativeThread::Join(uint32_t timeoutMs) {
 
 void* NativeThread::handle() const { return impl_; }
 
+bool NativeThread::IsCurrent() const { return impl_ && pthread_equal(impl_->t, pthread_self()); }
+
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
 
 }  // namespace qs::plat

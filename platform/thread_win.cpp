@@ -51,6 +51,8 @@ bool NativeThread::Join(uint32_t timeoutMs) {
 
 void* NativeThread::handle() const { return impl_ ? impl_->h : nullptr; }
 
+bool NativeThread::IsCurrent() const { return impl_ && GetThreadId(impl_->h) == GetCurrentThreadId(); }
+
 uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
 
 }  // namespace qs::plat

@@ -31,6 +31,7 @@ class Thread : public IThread {
   bool Stop(uint32_t timeoutMs) override {
     if (!thread_.running()) return true;
     stop_.Set();
+    if (thread_.IsCurrent()) return false;  // joining itself would never return
     return thread_.Join(timeoutMs);
   }
 
@@ -185,6 +186,11 @@ void ShutdownPool() {
     idle.swap(pool.idle);
   }
   for (IThreadPool* t : idle) t->Release();
+}
+
+size_t PoolIdleCount() {
+  plat::ScopedLock l(Pool().idleLock);
+  return Pool().idle.size();
 }
 
 size_t PoolThreadCount() {

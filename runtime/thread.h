@@ -19,7 +19,8 @@ struct IThread : IRefCounted {
   virtual void* ThreadHandle() = 0;  // none after a completed stop
   virtual void SignalStop() = 0;
   virtual bool Stop() = 0;  // waits without limit
-  // false on time-out, keeping the thread joinable; 0xFFFFFFFF waits without limit
+  // false on time-out, keeping the thread joinable; 0xFFFFFFFF waits without
+  // limit. Called on the thread itself it only signals and returns false.
   virtual bool Stop(uint32_t timeoutMs) = 0;
 };
 
@@ -39,7 +40,8 @@ bool CreateThread(IThreadEntry* work, IThread** out, size_t stackBytes = 0);
 bool RunOnPool(IThreadEntry* work);
 // Stops and releases every pooled thread. Call when no more work is submitted.
 void ShutdownPool();
-// Number of pooled threads created and not yet shut down.
+// Number of pooled threads created and not yet shut down, and of those idle.
 size_t PoolThreadCount();
+size_t PoolIdleCount();
 
 }  // namespace qs

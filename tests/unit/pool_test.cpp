@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "platform/thread.h"
+#include "platform/tick.h"
 #include "runtime/thread.h"
 
 namespace qs {
@@ -48,12 +49,9 @@ TEST_F(PoolTest, SequentialJobsReuseOneThread) {
   auto* j2 = CreateObject<RCObject2<Job>>(nullptr, nullptr, &done2);
   ASSERT_TRUE(RunOnPool(j1));
   ASSERT_TRUE(done1.Wait(5000));
-  // The thread returns to the idle queue just after the job; give it a moment.
-  for (int i = 0; i < 100; ++i) {
-    plat::Event pause;
-    pause.Create(true, false);
-    pause.Wait(5);
-  }
+  // The thread returns to the idle queue just after the job.
+  for (int i = 0; i < 500 && PoolIdleCount() == 0; ++i) plat::SleepMs(2);
+  ASSERT_EQ(PoolIdleCount(), 1u);
   ASSERT_TRUE(RunOnPool(j2));
   ASSERT_TRUE(done2.Wait(5000));
   EXPECT_EQ(j1->tid.load(), j2->tid.load());

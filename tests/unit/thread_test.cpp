@@ -70,6 +70,46 @@ TEST(Thread, WorkItemOutlivesCallerReference) {
   EXPECT_EQ(ended.load(), 1);
 }
 
+// A work item that asks its own thread to stop must not deadlock.
+class SelfStopper : public IThreadEntry {
+ public:
+  void Run(const plat::Event& stop) override {
+    result = owner->Stop(1000) ? 1 : 0;
+    signalled = stop.IsSet();
+  }
+  IThread* owner = nullptr;
+  std::atomic<int> result{-1};
+  std::atomic<bool> signalled{false};
+};
+
+TEST(Thread, StopFromItsOwnThreadReturnsFalseInsteadOfHanging) {
+  auto* w = CreateObject<RCObject2<SelfStopper>>();
+  IThread* t = nullptr;
+  // The thread may run before `owner` is set; make it wait for it.
+  class Gate : public IThreadEntry {
+   public:
+    Gate(SelfStopper* s, plat::Event* go) : s_(s), go_(go) {}
+    void Run(const plat::Event& stop) override {
+      go_->Wait(5000);
+      s_->Run(stop);
+    }
+    SelfStopper* s_;
+    plat::Event* go_;
+  };
+  plat::Event go;
+  ASSERT_TRUE(go.Create(true, false));
+  auto* gate = CreateObject<RCObject2<Gate>>(w, &go);
+  ASSERT_TRUE(CreateThread(gate, &t));
+  w->owner = t;
+  go.Set();
+  EXPECT_TRUE(t->Stop(5000));
+  EXPECT_EQ(w->result.load(), 0);
+  EXPECT_TRUE(w->signalled.load());
+  t->Release();
+  gate->Release();
+  w->Release();
+}
+
 TEST(Event, AutoResetReleasesOneWaitAndManualStays) {
   plat::Event a, m;
   ASSERT_TRUE(a.Create(false, false));
