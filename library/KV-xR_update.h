@@ -13,7 +13,9 @@
 #include <wchar.h>
 typedef wchar_t KVxR_WCHAR;
 #define KVXR_CALL __stdcall
-#ifdef KVXR_BUILDING
+#if defined(KVXR_BUILDING) && defined(KVXR_EXPORTS_BY_DEF)
+#define KVXR_API /* exported under decorated names by the .def file */
+#elif defined(KVXR_BUILDING)
 #define KVXR_API __declspec(dllexport)
 #else
 #define KVXR_API __declspec(dllimport)

@@ -1,0 +1,20 @@
+// Exports whose work is not built yet. Each refuses with the status its
+// contract gives for "could not be started", so a caller never mistakes it
+// for success; each moves to its own file when its piece of the library lands.
+#include "library/KV-xR_update.h"
+
+extern "C" {
+// network configuration and reboot
+KVXR_API int32_t KVXR_CALL KVxR_SetNetworkCfg(int32_t, const KVxR_WCHAR*, int32_t) { return -101; }
+KVXR_API int32_t KVXR_CALL KVxR_RebootDevice(int32_t) { return -100; }
+KVXR_API int32_t KVXR_CALL KVxR_WriteOperationMode(int32_t, int32_t) { return -101; }
+// firmware update
+KVXR_API int32_t KVXR_CALL KVxR_UpdateFirmware(int32_t, KVxR_UpdateCallback) { return -102; }
+KVXR_API int32_t KVXR_CALL KVxR_AbortUpdate(int32_t) { return -103; }
+// recovery
+KVXR_API int32_t KVXR_CALL KVxR_SetRecoveryMode(int32_t, KVxR_RecoveryCallback) { return -102; }
+KVXR_API int32_t KVXR_CALL KVxR_ResumeRecovery(int32_t) { return -100; }
+// product data
+KVXR_API int32_t KVXR_CALL KVxR_DbgReadProductData(int32_t, KVxR_ProductDataCallback) { return -102; }
+KVXR_API int32_t KVXR_CALL KVxR_DbgEraseProductData(int32_t) { return -102; }
+}

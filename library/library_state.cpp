@@ -1,0 +1,1 @@
+#include "library/library_state.h"
