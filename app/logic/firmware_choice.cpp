@@ -1,0 +1,18 @@
+#include "app/logic/firmware_choice.h"
+
+namespace qs::app {
+
+void FirmwareChoice::Offer(const std::u16string& path, int32_t libraryResult, std::u16string_view versionText) {
+  if (libraryResult != 0) return;
+  Version v;
+  if (!ParseFirmwareVersion(versionText, v)) return;
+  chosen_.path = path;
+  chosen_.version = v;
+}
+
+FirmwareFile& NewestFirmware() {
+  static FirmwareFile file;
+  return file;
+}
+
+}  // namespace qs::app
