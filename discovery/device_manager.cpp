@@ -1,0 +1,150 @@
+#include "discovery/device_manager.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "discovery/device_line.h"
+#include "discovery/replies.h"
+#include "platform/text.h"
+
+namespace qs::disc {
+
+namespace {
+
+bool g_discoveryMode = true;
+KVxR_DoneCallback g_libraryDone = nullptr;
+// The manager that receives the library's device lines; the library's
+// callback carries no context.
+DeviceManager* g_reportTarget = nullptr;
+RCObject2<DeviceManager>* g_manager = nullptr;
+
+void LibraryReport(int32_t key, const KVxR_WCHAR* line) {
+  if (!g_reportTarget || !line) return;
+  std::u16string wide;
+  for (const KVxR_WCHAR* p = line; *p; ++p) wide.push_back(static_cast<char16_t>(*p));
+  g_reportTarget->OnLibraryLine(key, wide);
+}
+
+}  // namespace
+
+void SetDiscoveryModeFlag(bool on) { g_discoveryMode = on; }
+bool DiscoveryModeFlag() { return g_discoveryMode; }
+void SetLibraryDoneCallback(KVxR_DoneCallback onDone) { g_libraryDone = onDone; }
+
+DeviceManager::DeviceManager(const LibraryApi& library, net::InterfaceQueryFn query)
+    : library_(library), query_(query) {}
+
+DeviceManager::~DeviceManager() {
+  if (g_reportTarget == this) g_reportTarget = nullptr;
+  devices_.clear();
+  sinks_.clear();
+  sockets_.clear();
+}
+
+bool DeviceManager::Advise(IDiscoverySink* sink, bool add) {
+  if (!sink) return false;
+  auto it = std::find_if(sinks_.begin(), sinks_.end(), [&](const Ref<IDiscoverySink>& s) { return s.get() == sink; });
+  if (add) {
+    if (it != sinks_.end()) return false;
+    sinks_.emplace_back(sink);
+    return true;
+  }
+  if (it == sinks_.end()) return false;
+  sinks_.erase(it);
+  return true;
+}
+
+void DeviceManager::ClearDevices() { devices_.clear(); }
+
+bool DeviceManager::Scan() {
+  library_.setDiscoveryMode(g_discoveryMode ? 1 : 0);
+  g_reportTarget = this;
+  lastLibraryResult_ = library_.discoverDevices(1000, LibraryReport, g_libraryDone);
+
+  sockets_.clear();
+  if (!MakeNonce(nonce_)) std::memset(nonce_, 0, sizeof nonce_);
+  SendScanProbes(nonce_, sockets_, query_);
+  lastScan_ = CollectReplies(sockets_, &DeviceManager::OnDatagram, this, limits_);
+  return true;
+}
+
+void DeviceManager::OnDatagram(const uint8_t* data, size_t len, void* context) {
+  auto* self = static_cast<DeviceManager*>(context);
+  Sighting s;
+  if (ClassifyDatagram(self->nonce_, data, len, &s) != Verdict::Report) return;
+  DeviceReport r;
+  r.row = s.row;
+  r.address = s.address;
+  std::memcpy(r.mac, s.mac, 6);
+  self->AddOrUpdate(std::move(r));
+}
+
+void DeviceManager::OnLibraryLine(int32_t key, std::u16string_view line) {
+  DeviceLine d;
+  if (!ParseDeviceLine(plat::WideToAnsi(line), &d)) return;
+
+  KVxR_WCHAR serial[200] = {};
+  library_.getSerial(key, serial, 200);
+  serial[199] = 0;  // whatever the library did, the text ends in the buffer
+  std::u16string wideSerial;
+  for (size_t i = 0; i < 200 && serial[i]; ++i) wideSerial.push_back(static_cast<char16_t>(serial[i]));
+
+  auto details = std::make_unique<DeviceDetails>();
+  library_.getHardwareId(key, details->hardwareId);
+  PutAddress(d.currentAddress, details->currentAddress);
+  std::memcpy(details->mac, d.mac, 6);
+  details->dhcp = d.dhcp ? 1 : 0;
+  PutAddress(d.staticAddress, details->staticAddress);
+  PutAddress(d.netmask, details->netmask);
+  PutAddress(d.gateway, details->gateway);
+  details->SetSerial(plat::WideToAnsi(wideSerial));
+  details->SetText("");
+  details->SetModelName(d.row->displayName);
+
+  DeviceReport r;
+  r.row = d.row;
+  r.address = d.currentAddress;
+  r.version = d.version;
+  std::memcpy(r.mac, d.mac, 6);
+  r.details = std::move(details);
+  AddOrUpdate(std::move(r));
+}
+
+void DeviceManager::AddOrUpdate(DeviceReport&& report) {
+  if (!report.row) return;
+  for (const Ref<IDeviceInfoX>& d : devices_) {
+    if (!d->Matches(report.row, report.mac)) continue;
+    Ref<IDeviceInfoX> keep = d;  // a sink may clear the list while being told
+    keep->Update(report.row, report.mac, report.address, std::move(report.details), report.version);
+    Notify(keep.get());
+    return;
+  }
+  Ref<IDeviceInfoX> created = Ref<IDeviceInfoX>::Adopt(CreateDeviceInfo(std::move(report)));
+  devices_.push_back(created);
+  Notify(created.get());
+}
+
+void DeviceManager::Notify(IDeviceInfoX* record) {
+  // A sink may register or remove sinks while being told.
+  std::vector<Ref<IDiscoverySink>> sinks = sinks_;
+  for (const Ref<IDiscoverySink>& s : sinks) s->OnDevice(record);
+}
+
+IDevMgr* GetDeviceManager() {
+  DeviceManager* m = GetDeviceManagerImpl();
+  m->AddRef();
+  return m;
+}
+
+DeviceManager* GetDeviceManagerImpl() {
+  if (!g_manager) g_manager = CreateObject<RCObject2<DeviceManager>>();
+  return g_manager;
+}
+
+void ReleaseDeviceManager() {
+  RCObject2<DeviceManager>* m = g_manager;
+  g_manager = nullptr;
+  if (m) m->Release();
+}
+
+}  // namespace qs::disc

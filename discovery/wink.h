@@ -1,0 +1,48 @@
+// The wink: makes a device signal where it is. Older firmware understands the
+// plain "Wink" text; newer firmware the authenticated 0xC104 request.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "discovery/device_info.h"
+#include "net/adapters.h"
+#include "platform/socket.h"
+
+namespace qs::disc {
+
+constexpr uint16_t kWinkPort = 9010;
+constexpr size_t kWinkRequestSize = 56;
+
+// One UDP socket with readable-data notification, for the datagrams sent here.
+class EventSocket {
+ public:
+  bool Open(uint32_t address, uint16_t port);  // nothing stays open on failure
+  void Close() { socket_.Close(); }
+  plat::UdpSocket& socket() { return socket_; }
+
+ private:
+  plat::UdpSocket socket_;
+};
+
+enum class WinkKind { Legacy, Authenticated };
+
+// Versions from 0.1 to 0.136 get the legacy wink; (0, 0) means no version was
+// reported and, like anything newer, gets the authenticated one.
+WinkKind ChooseWink(const VersionPair& v);
+
+std::vector<uint8_t> BuildWinkRequest(const uint8_t nonce[16], const uint8_t hardwareId[16]);
+
+struct WinkOutcome {
+  WinkKind kind = WinkKind::Authenticated;
+  uint32_t target = 0;  // where it went (host order)
+  size_t sent = 0;      // datagrams handed to the system
+  size_t interfaces = 0;  // interfaces tried (authenticated wink)
+};
+
+// Sends the wink suited to the device and tells what went out.
+WinkOutcome SendWinkTo(IDeviceInfo* device, net::InterfaceQueryFn query = plat::QueryInterfaces);
+
+// No reply is awaited and nothing is reported.
+void SendWink(IDeviceInfo* device);
+
+}  // namespace qs::disc
