@@ -1,0 +1,33 @@
+// Motorola S-record reader: S0 header (checked, ignored), S1/S2/S3 data with
+// 16/24/32-bit addresses, S7/S8/S9 termination. Count records (S5, S6) are
+// checked against the data records before them; S4 is refused. A file
+// without termination record does not load, whatever its count records say.
+#pragma once
+#include <string>
+#include <string_view>
+
+#include "firmware/byte_source.h"
+#include "firmware/hex_record.h"
+#include "firmware/image_base.h"
+
+namespace qs::fw {
+
+class MotorolaHex : public ImageBase {
+ public:
+  class Chunk : public ChunkBase {
+   public:
+    using ChunkBase::ChunkBase;
+  };
+
+  explicit MotorolaHex(const std::u16string& path) : ImageBase(path) {}
+
+  static IBinaryImage* Load(const std::u16string& path);
+  static IBinaryImage* LoadFrom(ByteSource& src, const std::u16string& path, size_t limit = kMaxImageBytes);
+
+  static bool ParseLine(std::string_view line, HexRecord& rec);
+
+ private:
+  bool Read(ByteSource& src, size_t limit);
+};
+
+}  // namespace qs::fw
