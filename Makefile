@@ -1,11 +1,15 @@
 # The two commands of the README. Both install what they need first.
-.PHONY: test demo deps build clean fuzz bench
+.PHONY: test demo demo-program deps build clean fuzz bench
 
 test: deps
 	scripts/run-tests.sh
 
 demo: deps
 	scripts/demo.sh
+
+# The desktop program under Wine against simulated devices; saves a screenshot.
+demo-program: deps
+	scripts/demo-program.sh
 
 deps:
 	scripts/install-deps.sh

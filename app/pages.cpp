@@ -1,0 +1,219 @@
+#include "app/pages.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <cwchar>
+
+#include "app/instance.h"
+#include "app/logic/device_line.h"
+#include "app/logic/firmware_choice.h"
+#include "app/progress_dlg.h"
+#include "app/resource.h"
+#include "app/win_text.h"
+#include "app/window_util.h"
+#include "discovery/wink.h"
+#include "library/KV-xR_update.h"
+#include "net/adapters.h"
+
+namespace qs::app {
+
+// ---- first-family page ----
+
+void DlgRmtControl::SetAddress(uint32_t address) {
+  address_ = address;
+  SetItemText(IDC_IP_ADDRESS, W(FormatIPv4(address)));
+  SetItemText(IDC_WARNING, net::IsLocalAddress(address) ? std::wstring() : LoadStr(IDS_OUT_OF_NETWORK));
+}
+
+bool DlgRmtControl::OnCommand(int id, int code, HWND) {
+  if (id != IDC_CONFIGURE || code != BN_CLICKED) return false;
+  std::wstring url = L"http://" + W(FormatIPv4(address_));
+  ShellExecuteW(hwnd(), L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  return true;
+}
+
+// ---- finding the library's device ----
+
+namespace {
+// One search at a time, filled by the enumeration callback inside the call.
+DeviceSearch* g_search = nullptr;
+
+void OnEnumDevice(int32_t device, const KVxR_WCHAR* line) {
+  if (!g_search || !line) return;
+  // The library's lines are short; a runaway text is cut rather than read on.
+  size_t n = 0;
+  while (n < 1024 && line[n]) ++n;
+  g_search->Offer(device, ToAnsi(std::wstring_view(line, n)));
+}
+}  // namespace
+
+bool FindLibraryDevice(disc::IDeviceInfo* record, int32_t& handle) {
+  uint8_t mac[6];
+  record->GetMac(mac);
+  DeviceSearch search(mac);
+  g_search = &search;
+  KVxR_EnumDevices(OnEnumDevice);
+  g_search = nullptr;
+  if (!search.found()) return false;
+  handle = search.handle();
+  return true;
+}
+
+// ---- KV-xR page ----
+
+bool DlgKvxrControl::OnInit() { return false; }
+
+void DlgKvxrControl::SetDevice(disc::IDeviceInfo* record) {
+  record_ = record;
+  LoadFields();
+}
+
+uint32_t DlgKvxrControl::GetIp(int id) const {
+  DWORD a = 0;
+  SendMessageW(Item(id), IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&a));
+  return a;
+}
+
+void DlgKvxrControl::SetIp(int id, uint32_t address) {
+  SendMessageW(Item(id), IPM_SETADDRESS, 0, static_cast<LPARAM>(address));
+}
+
+RecordSettings DlgKvxrControl::FromRecord() const {
+  RecordSettings r;
+  if (!record_) return r;
+  r.dhcp = record_->IsDhcp();
+  r.currentAddress = record_->GetCurrentAddress();
+  r.staticAddress = record_->GetStaticAddress();
+  r.netmask = record_->GetNetmask();
+  r.gateway = record_->GetGateway();
+  return r;
+}
+
+NetSettings DlgKvxrControl::Fields() const {
+  NetSettings f;
+  f.dhcp = IsDlgButtonChecked(hwnd(), IDC_DHCP) == BST_CHECKED;
+  f.address = GetIp(IDC_IP_ADDRESS);
+  f.netmask = GetIp(IDC_NETMASK);
+  f.gateway = GetIp(IDC_GATEWAY);
+  return f;
+}
+
+void DlgKvxrControl::LoadFields() {
+  if (!record_) return;
+  loading_ = true;
+  SetItemText(IDC_SERIAL, W(record_->GetSerial()));
+  uint8_t mac[6];
+  record_->GetMac(mac);
+  SetItemText(IDC_MAC, W(FormatMac(mac)));
+  NetSettings f = FieldsFromRecord(FromRecord());
+  CheckRadioButton(hwnd(), IDC_DHCP, IDC_STATIC_IP, f.dhcp ? IDC_DHCP : IDC_STATIC_IP);
+  SetIp(IDC_IP_ADDRESS, f.address);
+  SetIp(IDC_NETMASK, f.netmask);
+  SetIp(IDC_GATEWAY, f.gateway);
+  loading_ = false;
+  UpdateControls();
+}
+
+void DlgKvxrControl::UpdateControls() {
+  if (!record_) return;
+  NetSettings f = Fields();
+  bool isStatic = !f.dhcp;
+  EnableItem(IDC_IP_ADDRESS, isStatic);
+  EnableItem(IDC_NETMASK, isStatic);
+  EnableItem(IDC_GATEWAY, isStatic);
+  bool changed = IsChanged(FromRecord(), f);
+  EnableItem(IDC_REVERT, changed);
+  EnableItem(IDC_APPLY, changed && IsValid(f));
+  const disc::VersionPair& v = record_->GetVersion();
+  bool link = ShowFirmwareLink(Version{v.major, v.minor}, NewestFirmware().version);
+  ShowWindow(Item(IDC_FW_LINK), link ? SW_SHOWNA : SW_HIDE);
+}
+
+void DlgKvxrControl::OnAddressEdited() {
+  if (IsDlgButtonChecked(hwnd(), IDC_STATIC_IP) == BST_CHECKED) {
+    uint32_t mask = 0, gateway = 0;
+    if (SuggestFor(GetIp(IDC_IP_ADDRESS), mask, gateway)) {
+      loading_ = true;
+      SetIp(IDC_NETMASK, mask);
+      SetIp(IDC_GATEWAY, gateway);
+      loading_ = false;
+    }
+  }
+  UpdateControls();
+}
+
+bool DlgKvxrControl::OnCommand(int id, int code, HWND) {
+  switch (id) {
+    case IDC_DHCP:
+    case IDC_STATIC_IP:
+      if (code == BN_CLICKED) UpdateControls();
+      return true;
+    case IDC_IP_ADDRESS:
+      if (code == EN_CHANGE && !loading_) OnAddressEdited();
+      return true;
+    case IDC_NETMASK:
+    case IDC_GATEWAY:
+      if (code == EN_CHANGE && !loading_) UpdateControls();
+      return true;
+    case IDC_REVERT:
+      if (code == BN_CLICKED) LoadFields();
+      return true;
+    case IDC_APPLY:
+      if (code == BN_CLICKED) Apply();
+      return true;
+    case IDC_IDENTIFY:
+      if (code == BN_CLICKED && record_) disc::SendWink(record_.get());
+      return true;
+  }
+  return false;
+}
+
+bool DlgKvxrControl::OnNotify(NMHDR* header, LRESULT& result) {
+  if (header->idFrom == IDC_FW_LINK && (header->code == NM_CLICK || header->code == NM_RETURN)) {
+    // The firmware update dialog is not part of this program yet: the link
+    // tells that an update is due and opens nothing.
+    result = 0;
+    return true;
+  }
+  return false;
+}
+
+void DlgKvxrControl::RemoveFromList() {
+  SendMessageW(GetParent(hwnd()), Msg().removeDevice, 0, reinterpret_cast<LPARAM>(record_.get()));
+}
+
+void DlgKvxrControl::Apply() {
+  if (!record_) return;
+  NetSettings f = Fields();
+  if (!IsChanged(FromRecord(), f)) return;
+  std::wstring text = W(ConfigText(f));
+  // Every failure is told, and the fields stay as the user left them.
+  int32_t device = 0;
+  if (!FindLibraryDevice(record_.get(), device)) {
+    ShowMessage(hwnd(), LoadStr(IDS_APPLY_NOT_LISTED), MB_OK | MB_ICONWARNING);
+    return;
+  }
+  int32_t r = KVxR_SetNetworkCfg(device, text.c_str(), 3000);
+  if (r != 0) {
+    std::wstring why;
+    if (r == -401) {
+      why = LoadStr(IDS_APPLY_REFUSED);
+    } else if (r == -402) {
+      why = LoadStr(IDS_APPLY_NO_ANSWER);
+    } else {
+      wchar_t buf[512];
+      swprintf(buf, 512, LoadStr(IDS_APPLY_FAILED).c_str(), static_cast<int>(r));
+      why = buf;
+    }
+    ShowMessage(hwnd(), why, MB_OK | MB_ICONERROR);
+    return;
+  }
+  KVxR_RebootDevice(device);
+  // Keep the record alive through the wait: the list may drop its row.
+  Ref<disc::IDeviceInfo> keep = record_;
+  INT_PTR seen = RunProgress(hwnd(), LoadStr(IDS_CHANGING_NETWORK), keep.get(), 30000);
+  if (seen == 2) RemoveFromList();
+}
+
+}  // namespace qs::app

@@ -1,0 +1,55 @@
+// The two device pages on the right of the main window: the first-family page
+// (address, out-of-network warning, web page) and the KV-xR page (identity, IP
+// settings, wink, firmware link).
+#pragma once
+#include <windows.h>
+
+#include "app/dialog.h"
+#include "app/logic/kvxr_settings.h"
+#include "discovery/device_info.h"
+#include "runtime/rc.h"
+
+namespace qs::app {
+
+class DlgRmtControl : public DialogBase {
+ public:
+  void SetAddress(uint32_t address);
+
+ protected:
+  bool OnCommand(int id, int code, HWND control) override;
+
+ private:
+  uint32_t address_ = 0;
+};
+
+class DlgKvxrControl : public DialogBase {
+ public:
+  // Takes a reference; the same record again only reloads the fields.
+  void SetDevice(disc::IDeviceInfo* record);
+  disc::IDeviceInfo* record() const { return record_.get(); }
+
+ protected:
+  bool OnInit() override;
+  bool OnCommand(int id, int code, HWND control) override;
+  bool OnNotify(NMHDR* header, LRESULT& result) override;
+
+ private:
+  void LoadFields();
+  void UpdateControls();
+  NetSettings Fields() const;
+  RecordSettings FromRecord() const;
+  uint32_t GetIp(int id) const;
+  void SetIp(int id, uint32_t address);
+  void OnAddressEdited();
+  void Apply();
+  void RemoveFromList();
+
+  Ref<disc::IDeviceInfo> record_;
+  bool loading_ = false;  // fields being set by the page itself
+};
+
+// The library's device handle for a record: the last device whose line names
+// the record's MAC. false when the library lists none.
+bool FindLibraryDevice(disc::IDeviceInfo* record, int32_t& handle);
+
+}  // namespace qs::app
