@@ -1,6 +1,5 @@
 // KVxR_SetFirmwareFile: names the firmware that later updates and recovery
 // write. The work is in firmware/; this only moves values across the boundary.
-#include <exception>
 #include <string>
 
 #include "firmware/firmware_file_state.h"
@@ -34,7 +33,7 @@ extern "C" KVXR_API int32_t KVXR_CALL KVxR_SetFirmwareFile(const KVxR_WCHAR* pat
     int32_t st = qs::fw::FirmwareFileState::Instance().SetFirmwareFile(p, major, minor);
     if (st == qs::fw::kFwOk) qs::fw::FormatVersionText(major, minor, reinterpret_cast<char16_t*>(versionOut), capacity);
     return st;
-  } catch (const std::exception&) {
+  } catch (...) {
     return qs::fw::kFwNotLoadable;  // out of memory: the file could not be taken
   }
 }

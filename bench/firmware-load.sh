@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Load speed and peak memory of firmware files: a 16 MiB image (random bytes
+# with a "fw.info" block at 0x4100) written by srec_cat as Intel HEX and as
+# S3 records, then read by `quillscan-cli image` (reader, chunk list, fw.info
+# and a SHA-1 of every chunk) and by srec_cat (reading into a binary on
+# /dev/null), side by side. Best of a few runs; peak memory from wait4.
+#   bench/firmware-load.sh [cli binary]   (default: build/native/cli/quillscan-cli)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+br=${QS_BUILD_ROOT:-build}
+cli=${1:-$br/native/cli/quillscan-cli}
+[ -x "$cli" ] || { echo "firmware-load.sh: no $cli (build the native configuration first)"; exit 1; }
+command -v srec_cat >/dev/null || { echo "firmware-load.sh: srec_cat missing (Debian package srecord)"; exit 1; }
+runs=${QS_BENCH_RUNS:-3}
+work=$(mktemp -d /tmp/qs-fwbench.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+size=$((16 << 20))
+head -c $size /dev/urandom >"$work/image.bin"
+printf 'fw.info{"model":"KV-xR","version":"3.141"}\0' | dd of="$work/image.bin" bs=1 seek=$((0x4100)) conv=notrunc status=none
+srec_cat "$work/image.bin" -binary -o "$work/image.hex" -intel
+srec_cat "$work/image.bin" -binary -execution-start-address=0 -o "$work/image.s37" -motorola -address-length=4
+
+python3 - "$cli" "$work" "$size" "$runs" <<'PY'
+import os, subprocess, sys, time
+cli, work, size, runs = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+
+def measure(argv):
+    best, peak = None, 0
+    for _ in range(runs):
+        t0 = time.perf_counter()
+        p = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        _, status, ru = os.wait4(p.pid, 0)
+        dt = time.perf_counter() - t0
+        err = p.stderr.read().decode(errors="replace")
+        if os.waitstatus_to_exitcode(status) != 0:
+            sys.exit(f"failed: {' '.join(argv)}\n{err}")
+        best = dt if best is None or dt < best else best
+        peak = max(peak, ru.ru_maxrss)  # KiB
+    return best, peak
+
+data_mib = size / (1 << 20)
+print(f"image: {data_mib:.0f} MiB of data; best of {runs} runs; MB/s = MiB of data per second")
+print(f"{'file':<12}{'text MiB':>9}  {'reader':<22}{'time s':>8}{'MB/s':>9}{'peak MiB':>10}{'peak - data':>13}")
+for name, fmt in (("image.hex", "-intel"), ("image.s37", "-motorola")):
+    path = os.path.join(work, name)
+    text_mib = os.path.getsize(path) / (1 << 20)
+    # The cli's answer must be right before its speed counts.
+    out = subprocess.run([cli, "image", path, "--json"], capture_output=True, text=True)
+    if out.returncode != 0 or '"version":[3,141]' not in out.stdout:
+        sys.exit(f"quillscan-cli image {name}: {out.stdout}{out.stderr}")
+    for label, argv in (("quillscan-cli image", [cli, "image", path]),
+                        ("srec_cat", ["srec_cat", path, fmt, "-o", "/dev/null", "-binary"])):
+        t, kib = measure(argv)
+        peak = kib / 1024
+        print(f"{name:<12}{text_mib:>9.1f}  {label:<22}{t:>8.3f}{data_mib / t:>9.1f}{peak:>10.1f}{peak - data_mib:>13.1f}")
+PY

@@ -1,0 +1,14 @@
+// What every image a reader returns must satisfy, checked after each input.
+#pragma once
+#include <cstddef>
+
+#include "firmware/binary_image.h"
+
+namespace qs::fw::fuzz {
+
+// Aborts on a broken image: chunks out of order, empty, wrapping past
+// 0xFFFFFFFF, two neighbours that touch (they should have been one), or more
+// bytes than limit. Then runs the package checks over it.
+void CheckImage(IBinaryImage* image, size_t limit);
+
+}  // namespace qs::fw::fuzz
