@@ -37,21 +37,27 @@ if [ -n "$devices" ] && [ ! -r "$devices" ]; then
 fi
 [ "$(id -u)" = 0 ] || { echo "testnet/run.sh: needs root (network namespaces)" >&2; exit 125; }
 
-# The simulator: QS_DEVSIM, else the native build of this build root, else the
-# native build beside a command that lives in some build root of this tree.
+# The simulator: QS_DEVSIM; else the one of the build that made the command
+# (a build root of this tree holds devsim/ beside tests/); else the native
+# build of that build root or of QS_BUILD_ROOT.
 find_sim() {
   if [ -n "${QS_DEVSIM:-}" ]; then echo "$QS_DEVSIM"; return; fi
-  local br=${QS_BUILD_ROOT:-build} a rel
-  case "$br" in /*) ;; *) br=$repo/$br ;; esac
-  if [ -x "$br/native/devsim/quillscan-devsim" ]; then echo "$br/native/devsim/quillscan-devsim"; return; fi
+  local a d rel br=${QS_BUILD_ROOT:-build}
   for a in "$@"; do
+    [ -e "$a" ] && a=$(realpath "$a")
     case "$a" in "$repo"/*) ;; *) continue ;; esac
+    d=$(dirname "$a")
+    while [ "${#d}" -gt "${#repo}" ]; do
+      if [ -x "$d/devsim/quillscan-devsim" ]; then echo "$d/devsim/quillscan-devsim"; return; fi
+      d=$(dirname "$d")
+    done
     rel=${a#"$repo"/}
     rel=${rel%%/*}
     if [ -x "$repo/$rel/native/devsim/quillscan-devsim" ]; then
       echo "$repo/$rel/native/devsim/quillscan-devsim"; return
     fi
   done
+  case "$br" in /*) ;; *) br=$repo/$br ;; esac
   echo "$br/native/devsim/quillscan-devsim"
 }
 sim=$(find_sim "$@")
@@ -121,8 +127,30 @@ build() {
 }
 build 2>"$work/build.err" || { cat "$work/build.err" >&2; fail "could not build the test network"; }
 
+# Links carry traffic only once the kernel has seen their carrier (about a
+# second after creation) and the bridge ports forward: wait for that here, so
+# that no test has to.
+links_up() {
+  local x
+  for x in qsa qsb; do
+    [ "$(ip netns exec "$pcns" cat "/sys/class/net/$x/operstate" 2>/dev/null)" = up ] || return 1
+  done
+  for x in brA brB pa pb; do
+    [ "$(ip netns exec "$devns" cat "/sys/class/net/$x/operstate" 2>/dev/null)" = up ] || return 1
+  done
+  [ "$(bridge -n "$devns" link show 2>/dev/null | grep -c 'state forwarding')" -ge 2 ]
+}
+up=""
+for _ in $(seq 1 200); do
+  links_up && { up=1; break; }
+  sleep 0.05
+done
+[ -n "$up" ] || fail "the links of the test network did not come up within 10 s"
+
 simargs=(--control 10.71.0.254:7700 --ready-file "$work/ready" --exit-with-parent)
 [ -n "$devices" ] && simargs+=(--config "$devices")
+# QS_DEVSIM_ARGS: more simulator options (for example --quiet for benchmarks)
+[ -n "${QS_DEVSIM_ARGS:-}" ] && read -r -a extra <<<"$QS_DEVSIM_ARGS" && simargs+=("${extra[@]}")
 ip netns exec "$devns" "$sim" "${simargs[@]}" >"$work/sim.log" 2>&1 </dev/null &
 simpid=$!
 for _ in $(seq 1 100); do

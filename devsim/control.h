@@ -1,0 +1,81 @@
+// The simulator's control port: plain TCP on the device side (in the test
+// network 10.71.0.254:7700, QS_NET_SIM and QS_NET_SIM_PORT), one command per
+// line. This syntax is what tests rely on: extend it, do not change it.
+//
+// A line holds at most 8192 bytes; words are separated by blanks and
+// "double quotes" group a value with blanks (text="two words"). Every reply
+// ends with one line "OK" or "ERR <reason>"; the lines before it are output.
+//
+//   help                      this list, briefly
+//   reset                     remove every device; clear logs, timers, flood
+//   add KEY=VALUE...          add a device; prints "mac=<MAC>". With count=N,
+//                             N devices alike (ip= and static= then count up;
+//                             mac, hwid and serial are not allowed), one
+//                             "mac=" line each. Unnamed: MAC 02-51-53-xx-xx-xx,
+//                             random hwid, serial QSnnnnnn, ip leased in the
+//                             segment (x.x.8.1 up) unless static= without dhcp
+//   remove MAC
+//   set MAC KEY=VALUE...      change settings (all or none; mac cannot change)
+//   show MAC                  every "key=value" of the device, one per line
+//   list                      one line per device: mac model hwid ip dhcp
+//                             serial version segment state
+//   log [KIND]                datagrams received, oldest first (50000 kept)
+//   sent [KIND]               datagrams the devices sent
+//   winks                     winks received (kind=text or kind=auth)
+//   counts                    "devices=N log=N sent=N winks=N"
+//   clearlog                  empty log, sent and winks
+//   reboot MAC [MS]           the device goes silent for MS ms (default its
+//                             reboot_ms) and comes back with pending settings
+//   flood count=N [size=S] [duration=MS] [to=IP:PORT]
+//                             junk datagrams (1..S bytes, some shaped like
+//                             replies): to=: now, to that address; else to
+//                             the sender of the next scan or discover, half
+//                             before and half after the replies, or spread
+//                             evenly over MS ms with duration=
+//   flood off
+//   keys                      the names of every "show" key
+//   quit                      close this connection
+//   shutdown                  stop the simulator
+//
+// Device keys (add/set; show adds state keys):
+//   model=CODE (KV1R; up to 16 characters, sent as is: unknown codes too)
+//   mac=00-11-22-33-44-55 (or ":")  hwid=32 hex digits  ip=A.B.C.D
+//   dhcp=0|1  static=A.B.C.D  mask=A.B.C.D  gw=A.B.C.D  serial=TEXT
+//   text=TEXT (announce text field)  version=MAJOR.MINOR  opmode=0..255
+//   segment=A|B|both  word112=0..65535
+//   reply=text|auth|both|none (first-family probes answered)
+//   kvxr=0|1 (the 9010 protocols; default 1 when the model starts with KV)
+//   text_extra=TEXT (after the MAC of the text reply)
+// Fault keys:
+//   mute=LIST|-  comma list of text auth kv opmode version setcfg reboot
+//                challenge all: those requests get no answer
+//   digest=good|bad|oldnonce  lenoff=-100..100 (length field off by this)
+//   announce_len=0..1400 (payload bytes; 114 is the full announce)
+//   announce_repeat=0..100 (each reply that many times)
+//   opmode_items=both|mode|id|none  opmode_order=before|after
+//   text_delay= auth_delay= kv_delay= version_delay= ack_delay=
+//   challenge_delay= reboot_ms=  (milliseconds)
+//   version_format=good|space|garbage|nodot|short
+//   ack=accept|refuse|none  challenge=good|zeros|malformed|none
+// State keys (show): state=online|rebooting pending=0|1 (pending_dhcp,
+//   pending_static, pending_mask, pending_gw) setcfg_count last_setcfg (hex
+//   payload) reboot_requests reboot_count boots wrong_responses last_response
+//   (none|ok|wrong|wrong-nonce|no-challenge) wink_count
+//
+// log lines:   seq= seg=A|B src=IP:PORT dst=IP port= kind= [valid=0|1] len= hex=
+//   kinds: scan wink-text version discover setcfg reboot wink cmd-XXXX junk oversize
+// sent lines:  seq= mac= src=IP dst=IP:PORT kind= ok=0|1 len= hex=
+//   kinds: text announce opmode version setcfg-accepted setcfg-refused challenge junk
+// winks lines: seq= rseq=(log seq) seg= src= dst= kind=text|auth hwid=HEX|-
+//   mac=MAC,MAC|- valid=0|1
+//
+// A device answers only requests that arrive on its segment while it is
+// online, and the text scan, discover and version query only when sent to
+// its address, a broadcast of its segment or 255.255.255.255.
+#pragma once
+#include <cstddef>
+
+namespace qs::devsim {
+constexpr size_t kMaxControlLine = 8192;
+constexpr size_t kMaxControlClients = 32;
+}  // namespace qs::devsim
