@@ -179,8 +179,8 @@ bool DlgKvxrControl::OnNotify(NMHDR* header, LRESULT& result) {
   return false;
 }
 
-void DlgKvxrControl::RemoveFromList() {
-  SendMessageW(GetParent(hwnd()), Msg().removeDevice, 0, reinterpret_cast<LPARAM>(record_.get()));
+void DlgKvxrControl::RemoveFromList(disc::IDeviceInfo* record) {
+  SendMessageW(GetParent(hwnd()), Msg().removeDevice, 0, reinterpret_cast<LPARAM>(record));
 }
 
 void DlgKvxrControl::Apply() {
@@ -213,7 +213,7 @@ void DlgKvxrControl::Apply() {
   // Keep the record alive through the wait: the list may drop its row.
   Ref<disc::IDeviceInfo> keep = record_;
   INT_PTR seen = RunProgress(hwnd(), LoadStr(IDS_CHANGING_NETWORK), keep.get(), 30000);
-  if (seen == 2) RemoveFromList();
+  if (seen == 2) RemoveFromList(keep.get());
 }
 
 }  // namespace qs::app

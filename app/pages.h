@@ -42,7 +42,7 @@ class DlgKvxrControl : public DialogBase {
   void SetIp(int id, uint32_t address);
   void OnAddressEdited();
   void Apply();
-  void RemoveFromList();
+  void RemoveFromList(disc::IDeviceInfo* record);
 
   Ref<disc::IDeviceInfo> record_;
   bool loading_ = false;  // fields being set by the page itself

@@ -9,7 +9,7 @@ cross=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
        g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
 # wine32 runs the product build where the kernel runs 32-bit code; wine64 runs
 # the 64-bit build of the same sources everywhere else.
-wine=(wine wine32:i386 wine64)
+wine=(wine wine32:i386 wine64 fonts-wine)  # fonts-wine: Tahoma and Marlett for readable screenshots
 
 missing=()
 for p in "${native[@]}" "${cross[@]}" "${wine[@]}"; do

@@ -17,6 +17,8 @@
 //   syscmd ID                post a system command to the main window
 //   top TITLE                visible top-level window of the program with that title: texts of its children
 //   close TITLE              press OK in that window
+//   shiftcancel              close the main window with Shift held
+//   tray HEX                 post a tray-icon mouse message (hex, e.g. 201 for a left button press)
 //   rect                     main window "x y w h" on the screen
 //   run MS ARGS...           start Quillscan.exe with ARGS, wait; "exit=N" (signed) or "timeout"
 //   start ARGS...            start it, do not wait; "pid=N"
@@ -287,6 +289,32 @@ void Command(const std::string& line) {
     }
     for (HWND c = GetWindow(w, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
       printf("%d\t%s\n", GetDlgCtrlID(c), Narrow(TextOf(c)).c_str());
+  } else if (op == "shiftcancel") {
+    // Close the main window with Shift held: the program is to exit. The
+    // driver shares the program's input state for the moment and holds Shift
+    // in it.
+    if (!main) return;
+    DWORD target = GetWindowThreadProcessId(main, nullptr);
+    DWORD self = GetCurrentThreadId();
+    bool attached = AttachThreadInput(self, target, TRUE) != 0;
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[VK_SHIFT] |= 0x80;
+    keys[VK_LSHIFT] |= 0x80;
+    SetKeyboardState(keys);
+    SendMessageTimeoutW(main, WM_COMMAND, IDCANCEL, 0, SMTO_ABORTIFHUNG, 3000, nullptr);
+    keys[VK_SHIFT] &= 0x7F;
+    keys[VK_LSHIFT] &= 0x7F;
+    SetKeyboardState(keys);
+    if (attached) AttachThreadInput(self, target, FALSE);
+    printf("attached=%d\n", attached ? 1 : 0);
+  } else if (op == "tray") {
+    // What the shell sends for a mouse event on the tray icon (id 100).
+    unsigned mouse = 0;
+    in >> std::hex >> mouse;
+    if (!main) return;
+    PostMessageW(main, RegisterWindowMessageW(L"__TrayMessage__"), 100, static_cast<LPARAM>(mouse));
+    printf("posted\n");
   } else if (op == "rect") {
     RECT r = {};
     if (main) GetWindowRect(main, &r);

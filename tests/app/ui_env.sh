@@ -3,7 +3,13 @@
 # driver. Source it with exe and driver set (full paths).
 work=$(mktemp -d /tmp/qs-ui.XXXXXX)
 export WINEPREFIX=${QS_UI_WINEPREFIX:-/tmp/quillscan-ui-wine-$(id -u)} WINEDEBUG=-all
-wine=/usr/lib/wine/wine64
+case "$(file -b "$exe")" in *x86-64*) wine=/usr/lib/wine/wine64 ;; *) wine=/usr/lib/wine/wine ;; esac
+wineserver=/usr/lib/wine/wineserver64
+[ -x "$wineserver" ] || wineserver=/usr/lib/wine/wineserver32
+# One run at a time per prefix: a second Wine server for it would not start.
+mkdir -p "$(dirname "$WINEPREFIX")"
+exec 8>"$WINEPREFIX.lock"
+flock -w 600 8 || { echo "ui: $WINEPREFIX is busy" >&2; exit 1; }
 xpid="" spid="" dpid="" cleaned=""
 cleanup() {
   [ -n "$cleaned" ] && return
@@ -14,7 +20,7 @@ cleanup() {
     kill "$dpid" 2>/dev/null
   fi
   if [ -n "$spid" ]; then
-    /usr/lib/wine/wineserver64 -k >/dev/null 2>&1
+    "$wineserver" -k >/dev/null 2>&1
     sleep 0.5
     kill "$spid" 2>/dev/null
   fi
@@ -43,12 +49,12 @@ done
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "ui_test: making the Wine prefix $WINEPREFIX (once)"
   mkdir -p "$WINEPREFIX"
-  /usr/lib/wine/wineserver64 -f -p >"$work/wineserver.log" 2>&1 &
+  "$wineserver" -f -p >"$work/wineserver.log" 2>&1 &
   spid=$!
   sleep 0.5
   $wine wineboot -i >/dev/null 2>&1
 else
-  /usr/lib/wine/wineserver64 -f -p >"$work/wineserver.log" 2>&1 &
+  "$wineserver" -f -p >"$work/wineserver.log" 2>&1 &
   spid=$!
   sleep 0.5
 fi
@@ -58,10 +64,10 @@ kill -0 "$spid" 2>/dev/null || { cat "$work/wineserver.log" >&2; echo "ui_test: 
 $wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
 $wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
 # The desktop process started by reg ran without it: start over.
-/usr/lib/wine/wineserver64 -k >/dev/null 2>&1
+"$wineserver" -k >/dev/null 2>&1
 sleep 1
 if ! kill -0 "$spid" 2>/dev/null; then
-  /usr/lib/wine/wineserver64 -f -p >"$work/wineserver.log" 2>&1 &
+  "$wineserver" -f -p >"$work/wineserver.log" 2>&1 &
   spid=$!
   sleep 0.5
 fi
