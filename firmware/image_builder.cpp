@@ -21,7 +21,7 @@ ImageBuilder::ImageBuilder(long long sizeHint, size_t limit) : limit_(limit) {
 bool ImageBuilder::Add(uint32_t address, const uint8_t* data, uint32_t len) {
   if (len == 0) return true;
   if (static_cast<uint64_t>(address) + len - 1 > 0xFFFFFFFFull) return false;
-  if (Cost() + len + sizeof(Run) > limit_) return false;
+  if (Cost() + len + kRunCost > limit_) return false;
   try {
     uint32_t offset = static_cast<uint32_t>(data_.size());
     data_.insert(data_.end(), data, data + len);
@@ -44,9 +44,17 @@ bool ImageBuilder::Finish(Ref<IImageBytes>& bytes, std::vector<ChunkSpan>& spans
   try {
     bool ordered = true;
     for (size_t i = 1; i < runs_.size() && ordered; ++i) ordered = runs_[i - 1].start < runs_[i].start;
-    if (!ordered) {
-      std::stable_sort(runs_.begin(), runs_.end(), [](const Run& a, const Run& b) { return a.start < b.start; });
-      // Lay the bytes out in chunk order so that every chunk is one slice.
+    if (!ordered) std::stable_sort(runs_.begin(), runs_.end(), [](const Run& a, const Run& b) { return a.start < b.start; });
+    // Blocks merely written in another order (sections out of address order)
+    // are slices already; only runs that touch but lie apart in the bytes
+    // need the bytes laid out again, in chunk order, at the cost of a copy.
+    bool slices = true;
+    for (size_t i = 1; i < runs_.size() && slices && !ordered; ++i) {
+      const Run& a = runs_[i - 1];
+      const Run& b = runs_[i];
+      if (static_cast<uint64_t>(a.start) + a.size == b.start) slices = a.offset + a.size == b.offset;
+    }
+    if (!slices) {
       std::vector<uint8_t> sorted;
       sorted.reserve(data_.size());
       for (Run& r : runs_) {

@@ -4,7 +4,8 @@
 // appended to its run at once, so an ordered file needs no sorting and no
 // second copy. At the end the runs are ordered by start address (file order
 // among equal starts, a strict order even when records overlap), and runs that
-// touch are joined; a gap or an overlap starts a new chunk.
+// touch are joined; a gap or an overlap starts a new chunk. Only a file whose
+// touching records come out of order costs a second copy, during Finish.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -14,8 +15,8 @@
 
 namespace qs::fw {
 
-// Most memory one image may take (data plus bookkeeping): four times the
-// largest firmware of the family, and small enough for a 32-bit process.
+// Most memory one image may take (data plus bookkeeping): a bound on hostile
+// or mistaken input that still leaves a 32-bit process room to work.
 constexpr size_t kMaxImageBytes = 64u << 20;
 
 struct ChunkSpan {
@@ -43,7 +44,10 @@ class ImageBuilder {
     uint32_t offset;
     uint32_t size;
   };
-  size_t Cost() const { return data_.size() + runs_.size() * sizeof(Run); }
+  // A run may become a chunk of its own: count its span, the chunk object and
+  // the image's reference to it too, so that many tiny records stay bounded.
+  static constexpr size_t kRunCost = sizeof(Run) + sizeof(ChunkSpan) + 64;
+  size_t Cost() const { return data_.size() + runs_.size() * kRunCost; }
 
   size_t limit_;
   std::vector<uint8_t> data_;

@@ -32,6 +32,17 @@ TEST(IntelHex, OutOfOrderRecordsGiveTheChunksOfTheSortedFile) {
   EXPECT_EQ(Chunks(shuffled.get()), want);
 }
 
+TEST(IntelHex, BlocksInDescendingOrder) {
+  Bytes big = Pattern(100, 8);
+  auto img = LoadIntel(Lines({IntelBase(4, 2), IntelData(0x0, kA), IntelData(0x10, kB), IntelBase(4, 0),
+                              IntelData(0x500, big), IntelData(0x100, kC), IntelEnd()}));
+  ASSERT_TRUE(img);
+  Bytes ab = kA;
+  ab.insert(ab.end(), kB.begin(), kB.end());
+  std::vector<ChunkCopy> want{{0x100, kC}, {0x500, big}, {0x20000, ab}};
+  EXPECT_EQ(Chunks(img.get()), want);
+}
+
 TEST(IntelHex, TouchingRecordsJoinAndAOneByteGapSplits) {
   auto img = LoadIntel(Lines({IntelData(0x10, kA), IntelData(0x20, kB), IntelData(0x31, kC), IntelEnd()}));
   ASSERT_TRUE(img);
@@ -179,6 +190,17 @@ TEST(IntelHex, LimitBoundsTheImage) {
   MemoryByteSource enough(text.data(), text.size());
   Ref<IBinaryImage> img = Ref<IBinaryImage>::Adopt(IntellecHex::LoadFrom(enough, u"mem", 8192));
   EXPECT_TRUE(img);
+  // Few bytes in many separate records: each chunk has a cost of its own.
+  std::vector<std::string> lines;
+  for (uint16_t i = 0; i < 200; ++i) lines.push_back(IntelData(static_cast<uint16_t>(i * 2), Bytes{1}));
+  lines.push_back(IntelEnd());
+  std::string sparse = Lines(lines);
+  MemoryByteSource sparseSrc(sparse.data(), sparse.size());
+  EXPECT_EQ(IntellecHex::LoadFrom(sparseSrc, u"mem", 8192), nullptr);
+  MemoryByteSource sparseBig(sparse.data(), sparse.size());
+  img = Ref<IBinaryImage>::Adopt(IntellecHex::LoadFrom(sparseBig, u"mem", 1 << 20));
+  ASSERT_TRUE(img);
+  EXPECT_EQ(img->GetChunkCount(), 200);
 }
 
 TEST(IntelHex, MissingFileFails) {
