@@ -1,1 +1,37 @@
+// What the library keeps for the whole process: the host window and the
+// lazy initialisation, the shutdown that follows the host window's end, and
+// the current scan result through which the exports find devices.
 #pragma once
+#include <cstdint>
+
+#include "library/device_record.h"
+#include "library/scan_result.h"
+#include "platform/notify.h"
+#include "runtime/rc.h"
+
+namespace qs::kvxr {
+
+constexpr int32_t kOk = 0;
+constexpr int32_t kNoWindow = -1;
+constexpr int32_t kUnknownDevice = -100;
+constexpr int32_t kBadArgument = -101;
+
+// Runs once per host window: finds the caller's visible top-level window and
+// makes the shutdown window its child. Returns the host, or 0 when the
+// process shows no window yet (the next call tries again).
+plat::HostWindow EnsureInitialised();
+bool IsInitialised();
+
+// The current scan result, with a new reference (null when there is none).
+Ref<IScanResult> CurrentScanResult();
+void SetCurrentScanResult(IScanResult* result);
+
+// Copies the record of the handle from the current result: kOk, or
+// kUnknownDevice when there is no current result or the handle is not in it.
+int32_t LookUpDevice(int32_t handle, DeviceRecord* out);
+
+// The host window went away: winds up the scans and stops the thread pool.
+// The next initialising call starts afresh.
+void ShutdownLibrary();
+
+}  // namespace qs::kvxr

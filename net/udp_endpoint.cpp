@@ -1,0 +1,56 @@
+#include "net/udp_endpoint.h"
+
+namespace qs::net {
+
+bool Endpoint::Open(uint32_t address, uint16_t port) {
+  Close();
+  if (!socket_.Open() || !socket_.Bind(address, port) || !socket_.SelectRead()) {
+    socket_.Close();
+    return false;
+  }
+  return true;
+}
+
+void Endpoint::Close() { socket_.Close(); }
+
+int Endpoint::Receive(uint32_t timeoutMs, const plat::WaitObject* extra, size_t count) {
+  if (count > kMaxExtraHandles) return kTooManyHandles;
+  if (count && !extra) return kTooManyHandles;
+  plat::WaitObject objs[kMaxExtraHandles + 1];
+  for (size_t i = 0; i < count; ++i) objs[i] = extra[i];
+  size_t n = count;
+  const bool withSocket = socket_.is_open();
+  if (withSocket) objs[n++] = socket_.readable();
+  if (n == 0) {
+    // Nothing to wait on: the time passes all the same.
+    plat::SleepMs(timeoutMs == plat::kInfinite ? 0 : timeoutMs);
+    lastWait_ = plat::kWaitTimeout;
+    return 0;
+  }
+  const Deadline d = Deadline::FromNow(timeoutMs);
+  for (;;) {
+    uint32_t left = timeoutMs == plat::kInfinite ? plat::kInfinite : d.Remaining();
+    uint32_t r = plat::WaitAny(objs, n, left);
+    if (!withSocket || r != n - 1) {
+      lastWait_ = r;
+      return 0;
+    }
+    int len = socket_.RecvFrom(buffer_, sizeof buffer_, &sender_);
+    // A readiness that vanished (another reader, a spurious wake) is no
+    // datagram and no error: wait on for the time left.
+    if (len == plat::kSockWouldBlock) {
+      if (timeoutMs != plat::kInfinite && d.Expired()) {
+        lastWait_ = plat::kWaitTimeout;
+        return 0;
+      }
+      continue;
+    }
+    return len < 1 ? -1 : len;
+  }
+}
+
+bool Endpoint::Send(const void* data, size_t len) {
+  return socket_.SendTo(data, len, destination_.address, destination_.port) == static_cast<int>(len);
+}
+
+}  // namespace qs::net

@@ -1,0 +1,70 @@
+// The library's datagram endpoint: one UDP socket bound to a local interface,
+// a readable-data notification to wait on together with other objects, and a
+// receive buffer. Every short datagram exchange with a device goes through one.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/event.h"
+#include "platform/socket.h"
+#include "platform/tick.h"
+
+namespace qs::net {
+
+constexpr size_t kEndpointBufferSize = 2048;
+constexpr size_t kMaxExtraHandles = 9;
+constexpr int kTooManyHandles = -999;
+
+// A duration from a start tick; time-outs are differences of ticks.
+struct Deadline {
+  uint32_t duration = 0;
+  uint32_t start = 0;
+
+  static Deadline FromNow(uint32_t ms) { return Deadline{ms, plat::TickCount()}; }
+  bool Expired() const { return plat::TicksSince(start) >= duration; }
+  uint32_t Remaining() const {
+    uint32_t spent = plat::TicksSince(start);
+    return spent >= duration ? 0 : duration - spent;
+  }
+};
+
+class Endpoint {
+ public:
+  Endpoint() = default;
+  ~Endpoint() { Close(); }
+  Endpoint(const Endpoint&) = delete;
+  Endpoint& operator=(const Endpoint&) = delete;
+
+  // Binds to the address (host order) and port, ready to be waited on. On
+  // failure nothing stays open.
+  bool Open(uint32_t address, uint16_t port);
+  void Close();
+  bool is_open() const { return socket_.is_open(); }
+  bool SetBroadcast(bool on) { return socket_.SetBroadcast(on); }
+
+  // Waits up to timeoutMs for any of the extra objects or a datagram (the
+  // socket comes last in the wait). Returns the datagram's length (read it
+  // from buffer()); 0 when the wait ended otherwise (see lastWait()); -1 on a
+  // receive error; kTooManyHandles for more than kMaxExtraHandles objects.
+  int Receive(uint32_t timeoutMs, const plat::WaitObject* extra = nullptr, size_t count = 0);
+
+  // Sends to the destination; false when nothing was sent.
+  bool Send(const void* data, size_t len);
+  void SetDestination(uint32_t address, uint16_t port) { destination_ = plat::SockAddr{address, port}; }
+  const plat::SockAddr& destination() const { return destination_; }
+
+  const uint8_t* buffer() const { return buffer_; }
+  const plat::SockAddr& sender() const { return sender_; }
+  // Result of the last wait that did not end in a datagram: the index of the
+  // extra object that ended it, plat::kWaitTimeout or plat::kWaitFailed.
+  uint32_t lastWait() const { return lastWait_; }
+
+ private:
+  plat::UdpSocket socket_;
+  uint32_t lastWait_ = 0;
+  plat::SockAddr destination_;
+  plat::SockAddr sender_;
+  uint8_t buffer_[kEndpointBufferSize] = {};
+};
+
+}  // namespace qs::net

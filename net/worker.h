@@ -1,0 +1,78 @@
+// The frame of a library job: one short datagram exchange with a device, run
+// on a pooled thread while the exported function that started it waits for
+// its integer result. A job type supplies only its body.
+#pragma once
+#include <cstdint>
+#include <new>
+#include <utility>
+
+#include "net/udp_endpoint.h"
+#include "platform/event.h"
+#include "runtime/rc.h"
+#include "runtime/thread.h"
+
+namespace qs::net {
+
+constexpr int32_t kJobNotStarted = -101;
+
+struct IWorker : IRefCounted {
+  // The job's thread-pool entry (a new reference).
+  virtual IThreadEntry* Entry() = 0;
+  // Blocks until the job has finished; its result.
+  virtual int32_t Wait() = 0;
+};
+
+// Base of every job. Run starts the sockets library for the job's thread,
+// runs Body under the job's deadline, stores the result and then signals, so
+// a waiter always reads the finished result.
+class Worker : public InterfaceImpl<IWorker>, public InterfaceImpl<IThreadEntry> {
+ public:
+  explicit Worker(uint32_t timeoutMs) : timeoutMs_(timeoutMs) {}
+  virtual ~Worker() = default;
+
+  bool Init() { return done_.Create(true, false); }
+
+  IThreadEntry* Entry() override {
+    IThreadEntry* e = static_cast<IThreadEntry*>(this);
+    e->AddRef();
+    return e;
+  }
+  int32_t Wait() override {
+    done_.Wait(plat::kInfinite);
+    return result_;
+  }
+  void Run(const plat::Event& stop) override;
+
+ protected:
+  // The exchange itself; returns the job's result. `stop` ends it early
+  // (library shutdown).
+  virtual int32_t Body(const Deadline& deadline, const plat::Event& stop) = 0;
+
+ private:
+  uint32_t timeoutMs_;
+  plat::Event done_;
+  int32_t result_ = 0;
+};
+
+// Creates the job (Job derives from Worker; args go to its constructor), runs
+// it on the pool and waits for its result; kJobNotStarted when it could not
+// be created or queued.
+template <class Job, class... Args>
+int32_t RunJobAndWait(Args&&... args) {
+  auto* job = new (std::nothrow) RCObject2Ex<Job>(std::forward<Args>(args)...);
+  if (!job) return kJobNotStarted;
+  IWorker* w = static_cast<IWorker*>(job);
+  w->AddRef();
+  if (!job->Init()) {
+    w->Release();
+    return kJobNotStarted;
+  }
+  IThreadEntry* entry = w->Entry();
+  bool queued = RunOnPool(entry);
+  entry->Release();
+  int32_t r = queued ? w->Wait() : kJobNotStarted;
+  w->Release();
+  return r;
+}
+
+}  // namespace qs::net

@@ -1,0 +1,302 @@
+// Results carried from worker threads to the host thread: the notification
+// windows, the scan result, the job frame and a scan with nothing to scan.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "library/KV-xR_update.h"
+#include "library/library_state.h"
+#include "library/scan_result.h"
+#include "library/scanner.h"
+#include "net/udp_endpoint.h"
+#include "net/worker.h"
+#include "platform/thread.h"
+#include "platform/tick.h"
+#include "runtime/syncwnd.h"
+#include "runtime/thread.h"
+#include "tests/library/test_host.h"
+
+namespace qs::kvxr {
+namespace {
+
+struct Seen {
+  int32_t handle;
+  std::string line;
+  uint32_t thread;
+};
+std::vector<Seen> g_seen;
+std::vector<std::string> g_serials;
+
+void OnDevice(int32_t h, const KVxR_WCHAR* line) {
+  std::string s;
+  for (const KVxR_WCHAR* p = line; *p; ++p) s.push_back(static_cast<char>(*p));
+  g_seen.push_back(Seen{h, s, plat::CurrentThreadId()});
+}
+
+// Looks the device up again from inside the callback, as the program does.
+void OnDeviceAsking(int32_t h, const KVxR_WCHAR* line) {
+  OnDevice(h, line);
+  KVxR_WCHAR serial[200];
+  uint8_t id[16];
+  if (KVxR_GetSerial(h, serial, 200) == 0 && KVxR_GetHardwareID(h, id) == 0) {
+    std::string s;
+    for (const KVxR_WCHAR* p = serial; *p; ++p) s.push_back(static_cast<char>(*p));
+    g_serials.push_back(s);
+  }
+}
+
+DeviceRecord Record(uint32_t model, uint8_t last) {
+  DeviceRecord r;
+  r.model = model;
+  r.address = 0x0A470800u | last;
+  r.mac[5] = last;
+  r.hardwareId[0] = last;
+  std::snprintf(reinterpret_cast<char*>(r.serial), sizeof r.serial, "SER%u", last);
+  r.netmask = 0xFFFFF000u;
+  return r;
+}
+
+class Delivery : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_seen.clear();
+    g_serials.clear();
+    ASSERT_TRUE(test::OpenHost());
+  }
+  void TearDown() override {
+    SetCurrentScanResult(nullptr);
+    test::Pump(50);
+  }
+};
+
+TEST_F(Delivery, DevicesFromWorkersArriveOnTheHostThreadInHandleOrder) {
+  IScanResult* r = CreateScanResult(OnDevice, test::HostHandle());
+  ASSERT_NE(r, nullptr);
+  const int32_t before = LastDeviceHandle();
+  std::thread worker([r] {
+    r->Report(false, Record(1, 1));
+    r->Report(false, Record(4, 2));  // kept, never described
+    r->Report(false, Record(3, 3));
+  });
+  worker.join();
+  EXPECT_TRUE(g_seen.empty());  // nothing runs before the host thread dispatches
+  test::Pump(300);
+  ASSERT_EQ(g_seen.size(), 2u);
+  EXPECT_EQ(g_seen[0].handle, before + 1);
+  EXPECT_EQ(g_seen[1].handle, before + 3);
+  EXPECT_EQ(g_seen[0].thread, plat::CurrentThreadId());
+  EXPECT_EQ(g_seen[0].line.substr(0, 16), "KV-1R|10.71.8.1|");
+  EXPECT_TRUE(r->Find(before + 2, nullptr));
+  EXPECT_FALSE(r->Find(before + 4, nullptr));
+  r->Release();
+}
+
+TEST_F(Delivery, EnumerationMayLookDevicesUpFromItsCallback) {
+  IScanResult* r = CreateScanResult(OnDevice, test::HostHandle());
+  ASSERT_NE(r, nullptr);
+  SetCurrentScanResult(r);
+  r->Report(false, Record(2, 7));
+  r->Report(false, Record(1, 8));
+  test::Pump(200);
+  g_seen.clear();
+  std::atomic<bool> finished{false};
+  // Bounded: a deadlock here fails the test instead of hanging it.
+  std::thread watchdog([&] {
+    for (int i = 0; i < 100 && !finished; ++i) plat::SleepMs(50);
+    if (!finished) std::abort();
+  });
+  EXPECT_EQ(KVxR_EnumDevices(OnDeviceAsking), 0);
+  finished = true;
+  watchdog.join();
+  ASSERT_EQ(g_seen.size(), 2u);
+  EXPECT_LT(g_seen[0].handle, g_seen[1].handle);
+  ASSERT_EQ(g_serials.size(), 2u);
+  EXPECT_EQ(g_serials[0], "SER7");
+  EXPECT_EQ(g_serials[1], "SER8");
+  r->Release();
+}
+
+TEST_F(Delivery, ExportsAnswerForTheCurrentTableOnly) {
+  IScanResult* first = CreateScanResult(OnDevice, test::HostHandle());
+  ASSERT_NE(first, nullptr);
+  SetCurrentScanResult(first);
+  DeviceRecord rec = Record(3, 9);
+  rec.operationMode = 0x42;
+  first->Report(false, rec);
+  const int32_t h = LastDeviceHandle();
+  uint8_t mode = 0, id[16] = {};
+  EXPECT_EQ(KVxR_ReadOperationMode(h, &mode), 0);
+  EXPECT_EQ(mode, 0x42);
+  EXPECT_EQ(KVxR_GetHardwareID(h, id), 0);
+  EXPECT_EQ(id[0], 9);
+  KVxR_WCHAR serial[8];
+  EXPECT_EQ(KVxR_GetSerial(h, serial, 5), 0);  // "SER9" and its NUL fit exactly
+  EXPECT_EQ(KVxR_GetSerial(h, serial, 4), -101);
+  EXPECT_EQ(KVxR_GetSerial(h + 1000, serial, 8), -100);
+
+  IScanResult* second = CreateScanResult(OnDevice, test::HostHandle());
+  ASSERT_NE(second, nullptr);
+  SetCurrentScanResult(second);
+  EXPECT_EQ(KVxR_ReadOperationMode(h, &mode), -100);
+  EXPECT_EQ(KVxR_GetHardwareID(h, id), -100);
+  EXPECT_EQ(KVxR_GetSerial(h, serial, 8), -100);
+  // The replaced result still delivers to its own callback.
+  first->Report(false, Record(1, 10));
+  test::Pump(200);
+  EXPECT_EQ(g_seen.back().handle, LastDeviceHandle());
+  SetCurrentScanResult(nullptr);
+  EXPECT_EQ(KVxR_EnumDevices(OnDevice), -100);
+  first->Release();
+  second->Release();
+}
+
+TEST_F(Delivery, FinishedScanDeliversWhatCameBeforeAndNothingAfter) {
+  IScanResult* r = CreateScanResult(OnDevice, test::HostHandle());
+  ASSERT_NE(r, nullptr);
+  r->Report(false, Record(1, 1));
+  r->Report(true, DeviceRecord());
+  r->Report(false, Record(1, 2));  // posted before the window has closed
+  test::Pump(300);
+  r->Report(false, Record(1, 3));  // the window is gone: kept, not posted
+  test::Pump(200);
+  ASSERT_EQ(g_seen.size(), 1u);
+  EXPECT_TRUE(r->Find(LastDeviceHandle(), nullptr));
+  r->Release();
+}
+
+// Numbered and queued windows of the runtime.
+struct Drained {
+  std::vector<int> got;
+  static void Take(void* c, int& v) { static_cast<Drained*>(c)->got.push_back(v); }
+};
+
+TEST_F(Delivery, PostsBeforeTheHostRunsArriveInPostingOrder) {
+  const uint32_t msg = plat::RegisterNotifyMessage("__QsTestNumbered__");
+  ASSERT_NE(msg, 0u);
+  EXPECT_EQ(plat::RegisterNotifyMessage("__QsTestNumbered__"), msg);
+  NumberedTable<int> table;
+  Drained d;
+  auto* w = new NumberedSyncWnd<int>(msg, &table, &Drained::Take, &d);
+  ASSERT_TRUE(w->Create(test::HostHandle(), "QsTestNumbered"));
+  std::thread t([&] {
+    for (int i = 1; i <= 5; ++i) w->PostPayload(i);
+  });
+  t.join();
+  test::Pump(300);
+  EXPECT_EQ(d.got, (std::vector<int>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(table.size(), 0u);
+  w->Destroy();
+
+  const uint32_t qmsg = plat::RegisterNotifyMessage("__QsTestQueue__");
+  Drained q;
+  auto* qw = new QueueSyncWnd<int>(qmsg, &Drained::Take, &q);
+  ASSERT_TRUE(qw->Create(test::HostHandle(), "QsTestQueue"));
+  qw->PostEvent(1);
+  qw->PostEvent(2);  // two messages; the first drains both, the second finds nothing
+  test::Pump(300);
+  EXPECT_EQ(q.got, (std::vector<int>{1, 2}));
+  qw->Destroy();
+}
+
+// Scans with nothing to scan: no interface qualifies.
+plat::IfQuery NoInterfaces(size_t, std::vector<plat::RawInterface>& out) {
+  out.clear();
+  return plat::IfQuery::Ok;
+}
+std::atomic<int> g_done{0};
+std::atomic<uint32_t> g_doneThread{0};
+void OnDone() {
+  ++g_done;
+  g_doneThread = plat::CurrentThreadId();
+}
+
+TEST_F(Delivery, NoInterfaceEndsTheScanBeforeStartReturns) {
+  IScanResult* r = CreateScanResult(OnDevice, test::HostHandle());
+  ASSERT_NE(r, nullptr);
+  g_done = 0;
+  StartScan(r, OnDone, NoInterfaces);
+  EXPECT_EQ(g_done.load(), 1);
+  EXPECT_EQ(g_doneThread.load(), plat::CurrentThreadId());
+  EXPECT_EQ(ListedScanCount(), 0u);
+  test::Pump(200);
+  EXPECT_TRUE(g_seen.empty());
+  r->Release();
+}
+
+TEST(Endpoint, WaitsOnUpToNineObjectsBesideTheSocket) {
+  net::Endpoint ep;  // not opened: no socket, only the objects
+  plat::Event ev[10];
+  plat::WaitObject objs[10];
+  for (int i = 0; i < 10; ++i) {
+    ASSERT_TRUE(ev[i].Create(true, false));
+    objs[i] = ev[i].object();
+  }
+  const uint32_t t0 = plat::TickCount();
+  EXPECT_EQ(ep.Receive(2000, objs, 10), net::kTooManyHandles);
+  EXPECT_LT(plat::TicksSince(t0), 500u);  // refused without waiting
+  ev[8].Set();
+  EXPECT_EQ(ep.Receive(2000, objs, 9), 0);
+  EXPECT_EQ(ep.lastWait(), 8u);
+  ev[8].Reset();
+  EXPECT_EQ(ep.Receive(30, objs, 9), 0);
+  EXPECT_EQ(ep.lastWait(), plat::kWaitTimeout);
+}
+
+TEST(Deadline, ExpiresAfterItsDuration) {
+  net::Deadline d = net::Deadline::FromNow(100);
+  EXPECT_FALSE(d.Expired());
+  EXPECT_LE(d.Remaining(), 100u);
+  plat::SleepMs(120);
+  EXPECT_TRUE(d.Expired());
+  EXPECT_EQ(d.Remaining(), 0u);
+}
+
+class EchoJob : public net::Worker {
+ public:
+  EchoJob(int32_t value, uint32_t* thread) : Worker(1000), value_(value), thread_(thread) {}
+
+ protected:
+  int32_t Body(const net::Deadline& d, const plat::Event&) override {
+    *thread_ = plat::CurrentThreadId();
+    return d.Expired() ? -1 : value_;
+  }
+
+ private:
+  int32_t value_;
+  uint32_t* thread_;
+};
+
+TEST(Worker, RunsOnThePoolAndHandsBackItsResult) {
+  uint32_t thread = 0;
+  EXPECT_EQ(net::RunJobAndWait<EchoJob>(-402, &thread), -402);
+  EXPECT_NE(thread, 0u);
+  EXPECT_NE(thread, plat::CurrentThreadId());
+}
+
+TEST(DiscoveryMode, OnlyZeroAndOne) {
+  EXPECT_EQ(KVxR_SetDiscoveryMode(1), 0);
+  EXPECT_EQ(KVxR_SetDiscoveryMode(2), -100);
+  EXPECT_EQ(DiscoveryModeFlag(), 1);
+  EXPECT_EQ(KVxR_SetDiscoveryMode(-1), -100);
+  EXPECT_EQ(KVxR_SetDiscoveryMode(0), 0);
+  EXPECT_EQ(DiscoveryModeFlag(), 0);
+}
+
+// Last: the host goes away and takes the library's windows with it.
+TEST_F(Delivery, NothingIsDeliveredOnceTheHostIsGone) {
+  IScanResult* r = CreateScanResult(OnDevice, test::HostHandle());
+  ASSERT_NE(r, nullptr);
+  r->Report(false, Record(1, 1));
+  test::CloseHost();
+  r->Report(false, Record(1, 2));
+  test::Pump(200);
+  EXPECT_TRUE(g_seen.empty());
+  r->Release();
+}
+
+}  // namespace
+}  // namespace qs::kvxr
