@@ -19,6 +19,8 @@ namespace {
 
 std::atomic<uint8_t> g_discoveryMode{0};
 
+constexpr int kScanReceiveBuffer = 1 << 20;
+
 class ScanJob;
 
 struct JobList {
@@ -146,7 +148,12 @@ class Scanner : public IThreadEntry {
   void Run(const plat::Event& stop) override {
     {
       plat::SocketsLibrary sockets;
-      if (ep_.Open(entry_.address, 0)) Scan(stop);
+      if (ep_.Open(entry_.address, 0)) {
+        // Every device answers the same broadcast at once: room for hundreds
+        // of replies, so a crowded segment is not cut short by the buffer.
+        ep_.SetReceiveBuffer(kScanReceiveBuffer);
+        Scan(stop);
+      }
       ep_.Close();
     }
     Ref<ScanJob> job = std::move(job_);

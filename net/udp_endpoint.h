@@ -41,6 +41,7 @@ class Endpoint {
   void Close();
   bool is_open() const { return socket_.is_open(); }
   bool SetBroadcast(bool on) { return socket_.SetBroadcast(on); }
+  bool SetReceiveBuffer(int bytes) { return socket_.SetReceiveBuffer(bytes); }
 
   // Waits up to timeoutMs for any of the extra objects or a datagram (the
   // socket comes last in the wait). Returns the datagram's length (read it
