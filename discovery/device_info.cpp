@@ -73,6 +73,11 @@ bool DeviceInfo::Update(const ModelRow*, const uint8_t mac[6], uint32_t address,
   return true;
 }
 
+const DeviceDetails* DetailsOf(IDeviceInfo* device) {
+  auto* d = dynamic_cast<DeviceInfo*>(device);
+  return d ? d->details() : nullptr;
+}
+
 IDeviceInfoX* CreateDeviceInfo(DeviceReport&& report) {
   return CreateObject<RCObject2<DeviceInfo>>(std::move(report));
 }

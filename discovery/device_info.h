@@ -107,6 +107,7 @@ class DeviceInfo : public IDeviceInfoX {
 
   const ModelRow* row() const { return row_; }
   bool hasDetails() const { return details_ != nullptr; }
+  const DeviceDetails* details() const { return details_.get(); }
 
  private:
   const ModelRow* row_;
@@ -116,6 +117,10 @@ class DeviceInfo : public IDeviceInfoX {
   std::unique_ptr<DeviceDetails> details_;
   VersionPair version_;
 };
+
+// The details of a record made by CreateDeviceInfo, or null (none, or another
+// implementation of the interface).
+const DeviceDetails* DetailsOf(IDeviceInfo* device);
 
 // A new record holding one reference for the caller.
 IDeviceInfoX* CreateDeviceInfo(DeviceReport&& report);

@@ -31,7 +31,10 @@ void WinkFrom(uint32_t address, uint32_t, void* ctx) {
   EventSocket s;
   if (!s.Open(address, 0)) return;
   s.socket().SetBroadcast(true);
-  if (s.socket().SendTo(c->frame->data(), c->frame->size(), plat::kBroadcastAddress, kWinkPort) > 0) ++c->out->sent;
+  if (s.socket().SendTo(c->frame->data(), c->frame->size(), plat::kBroadcastAddress, kWinkPort) > 0) {
+    ++c->out->sent;
+    c->out->from.push_back(address);
+  }
   s.Close();
 }
 

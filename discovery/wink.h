@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "discovery/device_info.h"
 #include "net/adapters.h"
@@ -37,6 +38,7 @@ struct WinkOutcome {
   uint32_t target = 0;  // where it went (host order)
   size_t sent = 0;      // datagrams handed to the system
   size_t interfaces = 0;  // interfaces tried (authenticated wink)
+  std::vector<uint32_t> from;  // local addresses a datagram went out from (authenticated wink)
 };
 
 // Sends the wink suited to the device and tells what went out.

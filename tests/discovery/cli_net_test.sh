@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# quillscan-cli discover and wink against the simulator, inside the test
+# network (run by testnet/run.sh). Arguments: the command that runs the
+# console front end (for the Windows build: scripts/wine-run.sh quillscan-cli.exe).
+set -u
+[ $# -ge 1 ] || { echo "usage: cli_net_test.sh CLI-COMMAND..." >&2; exit 2; }
+cli=("$@")
+failures=0
+out=$(mktemp /tmp/qs-cli-test.XXXXXX)
+err=$(mktemp /tmp/qs-cli-test.XXXXXX)
+trap 'rm -f "$out" "$err"' EXIT
+
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+# One control command to the simulator; reply lines on stdout; 0 on OK.
+sim() {
+  local line rc=1
+  exec 3<>"/dev/tcp/$QS_NET_SIM/$QS_NET_SIM_PORT" || return 1
+  printf '%s\nquit\n' "$1" >&3
+  while IFS= read -r -t 5 line <&3; do
+    line=${line%$'\r'}
+    case "$line" in
+      OK) rc=0; break ;;
+      ERR*) echo "sim: $1: $line" >&2; break ;;
+      *) echo "$line" ;;
+    esac
+  done
+  exec 3<&-
+  return $rc
+}
+
+# Runs the front end; stdout and stderr without carriage returns; sets $rc.
+run() {
+  "${cli[@]}" "$@" >"$out" 2>"$err" </dev/null
+  rc=$?
+  sed -i 's/\r$//' "$out" "$err"
+}
+
+expect_rc() {  # wanted, what
+  [ "$rc" = "$1" ] || { fail "$2: exit status $rc, wanted $1; stderr: $(head -c 400 "$err")"; }
+}
+
+# ---- usage ----
+run discover --bogus; expect_rc 2 "discover --bogus"
+run wink; expect_rc 2 "wink without a MAC"
+run wink 00-11-22-33-44; expect_rc 2 "wink with a short MAC"
+run wink 00-11-22-33-44-5g; expect_rc 2 "wink with a bad digit"
+run wink 00-11-22-33-44-55 extra; expect_rc 2 "wink with two arguments"
+run discover --help; expect_rc 0 "discover --help"
+grep -q "discover \[--xp\] \[--json\]" "$out" || fail "discover --help shows no synopsis"
+run wink --help; expect_rc 0 "wink --help"
+
+# ---- devices ----
+sim reset >/dev/null || { echo "FAIL: no simulator" >&2; exit 1; }
+rmt=$(sim "add model=RMT235 segment=A reply=text ip=10.71.1.10" | sed -n 's/^mac=//p')
+a54=$(sim "add model=A5411+ segment=B reply=auth ip=10.72.1.20" | sed -n 's/^mac=//p')
+kv=$(sim "add model=KV1R segment=both reply=both ip=10.71.1.30 version=1.12 serial=KV-SN-77" | sed -n 's/^mac=//p')
+sim "add model=QMA271 segment=A reply=both" >/dev/null
+[ -n "$rmt" ] && [ -n "$a54" ] && [ -n "$kv" ] || { echo "FAIL: devices not added" >&2; exit 1; }
+upper() { echo "$1" | tr 'a-f:' 'A-F-'; }
+RMT=$(upper "$rmt") A54=$(upper "$a54") KV=$(upper "$kv")
+
+# A fresh test network takes a moment to carry traffic: probe both segments
+# until the simulator has heard them.
+for _ in $(seq 1 50); do
+  echo warm >/dev/udp/10.71.0.254/9010 2>/dev/null
+  echo warm >/dev/udp/10.72.0.254/9010 2>/dev/null
+  heard=$(sim log | grep "kind=junk" | grep -o "seg=[AB]" | sort -u | wc -l)
+  [ "$heard" = 2 ] && break
+  sleep 0.2
+done
+sim clearlog >/dev/null
+
+# ---- discover: table ----
+run discover; expect_rc 0 "discover"
+head -n 1 "$out" | grep -Eq '^DEVICE +ADDRESS +MAC +VERSION +SERIAL +MODE$' || fail "table header: $(head -n 1 "$out")"
+grep -Eq "^RMT-2359 +10\.71\.1\.10 +$RMT +- +- +-$" "$out" || fail "no RMT-2359 row: $(cat "$out")"
+grep -Eq "^A5411\+ +10\.72\.1\.20 +$A54 +- +- +-$" "$out" || fail "no A5411+ row: $(cat "$out")"
+grep -Eq "^KV-1R +10\.71\.1\.30 +$KV " "$out" || fail "no KV-1R row: $(cat "$out")"
+grep -q "QMA" "$out" && fail "an unlisted model was listed: $(cat "$out")"
+[ "$(wc -l <"$out")" = 4 ] || fail "wanted a header and 3 rows: $(cat "$out")"
+# the columns line up: every row has MAC where the header has it
+col=$(head -n 1 "$out" | awk '{print index($0, "MAC")}')
+while IFS= read -r line; do
+  [ "${line:$((col - 1)):2}" = "02" ] || fail "MAC column misaligned: '$line'"
+done < <(tail -n +2 "$out")
+
+# ---- discover: JSON ----
+run discover --json; expect_rc 0 "discover --json"
+python3 - "$out" "$RMT" "$A54" "$KV" <<'EOF' || fail "JSON output: $(head -c 800 "$out")"
+import json, sys
+rows = json.load(open(sys.argv[1]))
+rmt, a54, kv = sys.argv[2:5]
+keys = {"model", "modelId", "address", "mac", "version", "serial", "dhcp", "staticAddress", "netmask",
+        "gateway", "hardwareId"}
+assert isinstance(rows, list) and len(rows) == 3, rows
+by = {r["mac"]: r for r in rows}
+for r in rows:
+    assert set(r) == keys, sorted(r)
+r = by[rmt]
+assert (r["model"], r["modelId"], r["address"]) == ("RMT-2359", 4, "10.71.1.10"), r
+assert r["version"] == [0, 0] and r["serial"] == "" and r["dhcp"] is None, r
+assert r["staticAddress"] is None and r["netmask"] is None and r["gateway"] is None and r["hardwareId"] == "", r
+r = by[a54]
+assert (r["model"], r["modelId"], r["address"]) == ("A5411+", 10, "10.72.1.20"), r
+r = by[kv]
+assert (r["model"], r["modelId"], r["address"]) == ("KV-1R", 14, "10.71.1.30"), r
+# with the KV-xR library's details, or without any
+if r["hardwareId"]:
+    assert len(r["hardwareId"]) == 32 and r["hardwareId"] == r["hardwareId"].upper(), r
+    assert r["version"] == [1, 12] and r["serial"].startswith("KV-SN-77") and r["dhcp"] is False, r
+else:
+    assert r["dhcp"] is None and r["serial"] == "", r
+EOF
+
+# ---- wink ----
+sim clearlog >/dev/null
+run wink "$(echo "$RMT" | tr - :)"; expect_rc 1 "wink of a model that cannot wink"
+grep -q "cannot wink" "$err" || fail "wink RMT: $(cat "$err")"
+run wink 02-00-00-00-00-99; expect_rc 1 "wink of an unknown MAC"
+grep -q "no device with MAC 02-00-00-00-00-99" "$err" || fail "wink unknown: $(cat "$err")"
+hwid=$(sim "show $kv" | sed -n 's/^hwid=//p' | tr 'a-f' 'A-F')
+run discover --json
+if grep -q "\"$hwid\"" "$out"; then withId=1; else withId=0; fi
+sim clearlog >/dev/null
+run wink "$kv"
+sleep 0.3
+if [ "$withId" = 1 ]; then
+  # the library told the identifier: the authenticated wink, once per interface
+  expect_rc 0 "wink of a KV-1R"
+  grep -q "authenticated wink (command 0xC104, 56 bytes) to 255.255.255.255, UDP port 9010, from 2 interfaces (10.71.0.1, 10.72.0.1)" "$out" ||
+    fail "wink KV-1R says: $(cat "$out") $(cat "$err")"
+  n=$(sim winks | grep -c "kind=auth .*mac=$kv")
+  [ "$n" = 2 ] || fail "the device heard $n authenticated winks: $(sim winks)"
+else
+  # without the library's details nothing names the device: refused, nothing sent
+  expect_rc 1 "wink without an identifier"
+  grep -q "no hardware identifier" "$err" || fail "wink without an identifier says: $(cat "$err")"
+  [ -z "$(sim winks)" ] || fail "a wink went out: $(sim winks)"
+fi
+
+if [ "$failures" -gt 0 ]; then echo "$failures failure(s)" >&2; exit 1; fi
+echo "cli discover/wink: all checks passed"
