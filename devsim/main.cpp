@@ -1,6 +1,7 @@
 // quillscan-devsim: plays any number of devices on the local segments.
-//   quillscan-devsim [--control IP:PORT] [--config FILE] [--ready-file FILE]
-//                    [--exit-with-parent] [--no-addresses] [--quiet]
+//   quillscan-devsim [--control IP:PORT] [--config FILE] [--device SPEC]...
+//                    [--ready-file FILE] [--exit-with-parent] [--no-addresses] [--quiet]
+// A device SPEC is one line of the configuration file: key=value settings.
 // Control commands: devsim/control.h.
 #include <signal.h>
 #include <sys/prctl.h>
@@ -20,8 +21,8 @@ void OnSignal(int) { g_stop = 1; }
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: quillscan-devsim [--control IP:PORT] [--config FILE] [--ready-file FILE]\n"
-               "                        [--exit-with-parent] [--no-addresses] [--quiet]\n");
+               "usage: quillscan-devsim [--control IP:PORT] [--config FILE] [--device SPEC]...\n"
+               "                        [--ready-file FILE] [--exit-with-parent] [--no-addresses] [--quiet]\n");
   return 2;
 }
 
@@ -48,6 +49,8 @@ int main(int argc, char** argv) {
         return Usage();
       opt.controlAddress = ip;
       opt.controlPort = static_cast<uint16_t>(port);
+    } else if (a == "--device" && value(&v)) {
+      opt.devices.push_back(v);
     } else if (a == "--config" && value(&v)) {
       opt.configFile = v;
     } else if (a == "--ready-file" && value(&v)) {

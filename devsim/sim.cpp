@@ -121,6 +121,13 @@ bool Simulator::Start(const Options& options, std::string* error) {
     return false;
   }
   if (!opt_.configFile.empty() && !LoadConfig(opt_.configFile, error)) return false;
+  for (const auto& spec : opt_.devices) {
+    std::vector<std::string> words, macs;
+    if (!SplitWords(spec, &words, error) || !AddDevices(words, 0, &macs, error)) {
+      *error = "--device " + spec + ": " + *error;
+      return false;
+    }
+  }
   if (!opt_.readyFile.empty()) {
     std::ofstream f(opt_.readyFile);
     f << getpid() << "\n";

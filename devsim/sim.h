@@ -29,6 +29,7 @@ struct Options {
   uint16_t controlPort = 7700;
   std::string readyFile;
   std::string configFile;
+  std::vector<std::string> devices;  // specs from the command line
   bool manageAddresses = true;  // add device addresses to the bridges
   bool quiet = false;           // no per-datagram lines on stdout
   std::string bridgeA = "brA", bridgeB = "brB";

@@ -2,7 +2,8 @@
 # Runs one command inside a test network of its own and removes the network
 # afterwards, whatever happens to the command.
 #
-#   testnet/run.sh [--timeout SECONDS] [--devices FILE] [--keep-sim-log FILE] -- COMMAND [ARGS...]
+#   testnet/run.sh [--timeout SECONDS] [--devices FILE] [--device SPEC]... [--keep-sim-log FILE]
+#                  -- COMMAND [ARGS...]
 #
 # PC namespace:     qsa 10.71.0.1/20 (up), qsb 10.72.0.1/20 (up), qsc 10.73.0.1/20 (down), lo
 # device namespace: brA 10.71.0.254/20 <-> qsa, brB 10.72.0.254/20 <-> qsb;
@@ -14,15 +15,17 @@ here=$(cd "$(dirname "$0")" && pwd)
 repo=$(dirname "$here")
 
 usage() {
-  echo "usage: testnet/run.sh [--timeout SECONDS] [--devices FILE] [--keep-sim-log FILE] -- COMMAND [ARGS...]" >&2
+  echo "usage: testnet/run.sh [--timeout SECONDS] [--devices FILE] [--device SPEC]... [--keep-sim-log FILE] -- COMMAND [ARGS...]" >&2
   exit 2
 }
 
 timeout=300 devices="" keeplog=""
+specs=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --timeout) [ $# -ge 2 ] || usage; timeout=$2; shift 2 ;;
     --devices) [ $# -ge 2 ] || usage; devices=$2; shift 2 ;;
+    --device) [ $# -ge 2 ] || usage; specs+=(--device "$2"); shift 2 ;;
     --keep-sim-log) [ $# -ge 2 ] || usage; keeplog=$2; shift 2 ;;
     --) shift; break ;;
     -h|--help) usage ;;
@@ -149,6 +152,7 @@ done
 
 simargs=(--control 10.71.0.254:7700 --ready-file "$work/ready" --exit-with-parent)
 [ -n "$devices" ] && simargs+=(--config "$devices")
+[ ${#specs[@]} -gt 0 ] && simargs+=("${specs[@]}")
 # QS_DEVSIM_ARGS: more simulator options (for example --quiet for benchmarks)
 [ -n "${QS_DEVSIM_ARGS:-}" ] && read -r -a extra <<<"$QS_DEVSIM_ARGS" && simargs+=("${extra[@]}")
 ip netns exec "$devns" "$sim" "${simargs[@]}" >"$work/sim.log" 2>&1 </dev/null &

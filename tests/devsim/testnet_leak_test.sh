@@ -53,10 +53,23 @@ check() {
   if [ -z "$left" ]; then ok "$name leaves nothing behind"; else bad "$name left:$left"; fi
 }
 
-# 1. a clean run passes its status through
-"$repo/testnet/run.sh" -- "$work/cmd.sh" "$work/ok" ok; rc=$?
+# 1. a clean run passes its status through; the simulator stops cleanly
+"$repo/testnet/run.sh" --keep-sim-log "$work/sim.log" --device "model=KV1R" -- "$work/cmd.sh" "$work/ok" ok; rc=$?
 [ $rc = 0 ] && ok "clean run exits 0" || bad "clean run exited $rc"
 check "clean run" "$work/ok"
+grep -q "^devsim: 1 devices" "$work/sim.log" && grep -q "^devsim: stopping" "$work/sim.log" &&
+  ok "the simulator took its device and stopped cleanly" || bad "simulator log: $(cat "$work/sim.log")"
+
+# 1b. a network that cannot be built (a simulator that will not start) still leaves nothing
+"$repo/testnet/run.sh" --device "model=KV1R colour=red" -- "$work/cmd.sh" "$work/nosim" ok 2>/dev/null &
+pid=$!
+wait $pid; rc=$?
+[ -z "$(ip netns list | awk '{print $1}' | grep "^qs$pid")" ] && ok "no namespace of the failed start is left" ||
+  bad "the failed start left a namespace"
+[ $rc = 125 ] && ok "a simulator that refuses its devices gives 125" || bad "bad device spec: exit $rc"
+[ ! -e "$work/nosim" ] && ok "the command did not run without a simulator" || bad "the command ran"
+[ "$(host_links)" = "$links_before" ] && ! ls "$QS_TESTNET_STATE"/*.net >/dev/null 2>&1 &&
+  ok "a failed start leaves nothing behind" || bad "a failed start left something"
 
 # 2. a failing command
 "$repo/testnet/run.sh" -- "$work/cmd.sh" "$work/fail" fail; rc=$?
