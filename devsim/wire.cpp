@@ -35,16 +35,6 @@ bool ParseRequest(const uint8_t* data, size_t len, Request* out) {
   return true;
 }
 
-Bytes BuildRequest(const uint8_t nonce[kNonceSize], uint16_t command, const Bytes& payload) {
-  Bytes b(20 + payload.size() + kDigestSize);
-  std::memcpy(b.data(), nonce, kNonceSize);
-  PutU16(b, 16, command);
-  PutU16(b, 18, static_cast<uint16_t>(payload.size()));
-  if (!payload.empty()) std::memcpy(b.data() + 20, payload.data(), payload.size());
-  plat::Sha1Digest(b.data(), 20 + payload.size(), b.data() + 20 + payload.size());
-  return b;
-}
-
 Bytes BuildReply(const uint8_t nonce[kNonceSize], uint16_t type, const Bytes& payload,
                  const ReplyShape& shape) {
   size_t n = payload.size();
@@ -70,11 +60,6 @@ Bytes BuildTextReply(const std::string& code, uint32_t address, const uint8_t ma
 namespace {
 const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-int Sextet(char c) {
-  const char* p = std::strchr(kAlphabet, c);
-  return (c && p) ? static_cast<int>(p - kAlphabet) : -1;
-}
-
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -95,32 +80,6 @@ std::string Base64Encode(const uint8_t* data, size_t len) {
     out += i + 2 < len ? kAlphabet[v & 63] : '=';
   }
   return out;
-}
-
-bool Base64Decode(const std::string& text, Bytes* out) {
-  out->clear();
-  if (text.size() % 4 != 0) return false;
-  for (size_t i = 0; i < text.size(); i += 4) {
-    int s[4];
-    int pad = 0;
-    for (int k = 0; k < 4; ++k) {
-      char c = text[i + k];
-      if (c == '=') {
-        if (i + 4 != text.size() || k < 2) return false;
-        s[k] = 0;
-        ++pad;
-      } else {
-        if (pad) return false;
-        s[k] = Sextet(c);
-        if (s[k] < 0) return false;
-      }
-    }
-    uint32_t v = (uint32_t(s[0]) << 18) | (uint32_t(s[1]) << 12) | (uint32_t(s[2]) << 6) | uint32_t(s[3]);
-    out->push_back(static_cast<uint8_t>(v >> 16));
-    if (pad < 2) out->push_back(static_cast<uint8_t>(v >> 8));
-    if (pad < 1) out->push_back(static_cast<uint8_t>(v));
-  }
-  return true;
 }
 
 std::string Hex(const uint8_t* data, size_t len) {

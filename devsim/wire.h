@@ -1,5 +1,5 @@
 // Device side of the datagram formats: authenticated request/reply frames,
-// the legacy text reply, the version reply and Base64 for the reboot challenge.
+// the legacy text reply, and Base64 for the reboot challenge.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -36,9 +36,6 @@ struct Request {
 // shape with a wrong trailer parses with digestOk false.
 bool ParseRequest(const uint8_t* data, size_t len, Request* out);
 
-// Builds a request as the PC sends it (for the simulator's own tests and junk).
-Bytes BuildRequest(const uint8_t nonce[kNonceSize], uint16_t command, const Bytes& payload);
-
 struct ReplyShape {
   uint32_t header = 0x01005351u;  // not interpreted by receivers
   bool badDigest = false;         // flip one bit of the trailer
@@ -54,8 +51,6 @@ Bytes BuildTextReply(const std::string& code, uint32_t address, const uint8_t ma
                      const std::string& extra);
 
 std::string Base64Encode(const uint8_t* data, size_t len);
-// Strict: length multiple of 4, standard alphabet, "=" only at the end.
-bool Base64Decode(const std::string& text, Bytes* out);
 
 std::string Hex(const uint8_t* data, size_t len);
 bool ParseHex(const std::string& text, Bytes* out);

@@ -132,7 +132,7 @@ class Pc {
   void Send(const Bytes& b, uint32_t to, uint16_t port) { sock_.SendTo(b.data(), b.size(), to, port); }
   void Send(const std::string& s, uint32_t to, uint16_t port) { sock_.SendTo(s.data(), s.size(), to, port); }
   // Everything that arrives until quietMs pass with nothing, at most maxMs.
-  std::vector<Datagram> Collect(uint32_t quietMs = 300, uint32_t maxMs = 4000) {
+  std::vector<Datagram> Collect(uint32_t quietMs = 500, uint32_t maxMs = 4000) {
     std::vector<Datagram> out;
     uint32_t start = plat::TickCount(), last = start;
     while (plat::TicksSince(start) < maxMs) {
@@ -286,18 +286,24 @@ TEST_F(DevSim, DigestAndLengthFaultsBreakExactlyTheirRule) {
   std::string minus = Add("model=A5261+ reply=auth lenoff=-1");
   std::string unknown = Add("model=ZZ99 reply=both");
   std::string unlisted = Add("model=QMA271 reply=both");
+  std::string shortish = Add("model=RMT235 reply=auth announce_len=60");
   Nonce first, second;
   a.Send(Request(first, 0xC101, {}), kLimited, 59300);
   auto got1 = a.Collect();
   a.Send(Request(second, 0xC101, {}), kLimited, 59300);
   auto got2 = a.Collect();
-  ASSERT_EQ(got1.size(), 6u);
-  ASSERT_EQ(got2.size(), 6u);
-  // only the unknown and unlisted models authenticate: their codes go out as given
+  ASSERT_EQ(got1.size(), 7u);
+  ASSERT_EQ(got2.size(), 7u);
+  // only the unknown and unlisted models and the short announce authenticate;
+  // codes go out as given
   auto ok2 = Verified(second, got2);
-  EXPECT_EQ(AnnouncedMacs(ok2), (std::set<std::string>{unknown, unlisted}));
+  EXPECT_EQ(AnnouncedMacs(ok2), (std::set<std::string>{unknown, unlisted, shortish}));
   std::set<std::string> codes;
-  for (auto& r : ok2) codes.insert(Field(r.payload, 39, 8));
+  for (auto& r : ok2) {
+    if (r.payload.size() == 60) continue;
+    EXPECT_EQ(r.payload.size(), 114u);
+    codes.insert(Field(r.payload, 39, 8));
+  }
   EXPECT_EQ(codes, (std::set<std::string>{"ZZ99", "QMA271"}));
   // the old-nonce device signed its second reply with the first request's nonce
   EXPECT_EQ(AnnouncedMacs(Verified(first, got2)), (std::set<std::string>{old}));
@@ -574,6 +580,12 @@ TEST_F(DevSimConfig, StaticThenDhcpPersistAcrossCorrectlyAnsweredReboots) {
   EXPECT_EQ(s["pending_static"], "10.71.2.20");
   EXPECT_EQ(s["ip"], "10.71.1.10");  // nothing moves before the restart
   EXPECT_EQ(s["opmode"], "5");      // the operation mode applies at once
+  Nonce q;
+  auto now = Exchange(q, 0xC101, {});
+  ASSERT_EQ(now.size(), 2u);
+  EXPECT_EQ(now[0].type, 0x5504);
+  EXPECT_EQ(now[0].payload.back(), 5);
+  EXPECT_EQ(Be32(&now[1].payload[16]), 0x0A47010Au);
 
   // a wrong response does not reboot
   Nonce r1;
