@@ -12,6 +12,7 @@ namespace {
 struct ProbeContext {
   std::vector<uint8_t> discover;
   std::vector<plat::UdpSocket>* sockets;
+  int receiveBuffer;
   size_t kept = 0;
 };
 
@@ -19,7 +20,9 @@ void ProbeOne(uint32_t address, uint32_t netmask, void* ctx) {
   auto* c = static_cast<ProbeContext*>(ctx);
   plat::UdpSocket s;
   if (!s.Open() || !s.Bind(address, 0) || !s.SetBroadcast(true)) return;
-  s.SetReceiveBuffer(kScanSocketBuffer);  // best effort: the default may do
+  // Best effort, and before the probes go out: the default holds only a few
+  // hundred replies.
+  if (c->receiveBuffer > 0) s.SetReceiveBuffer(c->receiveBuffer);
   // Send errors are ignored: the collection simply hears nothing.
   s.SendTo("Scan", 4, net::DirectedBroadcast(address, netmask), kTextProbePort);
   s.SendTo(c->discover.data(), c->discover.size(), plat::kBroadcastAddress, kDiscoverPort);
@@ -30,8 +33,9 @@ void ProbeOne(uint32_t address, uint32_t netmask, void* ctx) {
 }  // namespace
 
 size_t SendScanProbes(const uint8_t nonce[kNonceSize], std::vector<plat::UdpSocket>& sockets,
-                      net::InterfaceQueryFn query) {
+                      net::InterfaceQueryFn query, int receiveBuffer) {
   ProbeContext c;
+  c.receiveBuffer = receiveBuffer;
   c.discover = BuildRequest(nonce, kCmdDiscover, nullptr, 0);
   c.sockets = &sockets;
   if (c.discover.empty()) return 0;

@@ -37,9 +37,10 @@ struct ScanStats {
 // Opens one socket per qualifying interface, sends "Scan" to its directed
 // broadcast on 9010 and the discover request to 255.255.255.255 on 59300, and
 // appends the socket to `sockets`. Interfaces whose socket cannot be set up are
-// skipped. Returns how many sockets were kept.
+// skipped. Returns how many sockets were kept. receiveBuffer 0 leaves the
+// system's default (for measurements).
 size_t SendScanProbes(const uint8_t nonce[kNonceSize], std::vector<plat::UdpSocket>& sockets,
-                      net::InterfaceQueryFn query = plat::QueryInterfaces);
+                      net::InterfaceQueryFn query = plat::QueryInterfaces, int receiveBuffer = kScanSocketBuffer);
 
 using DatagramFn = void (*)(const uint8_t* data, size_t len, void* context);
 

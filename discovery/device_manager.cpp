@@ -63,7 +63,7 @@ bool DeviceManager::Scan() {
 
   sockets_.clear();
   if (!MakeNonce(nonce_)) std::memset(nonce_, 0, sizeof nonce_);
-  SendScanProbes(nonce_, sockets_, query_);
+  SendScanProbes(nonce_, sockets_, query_, receiveBuffer_);
   lastScan_ = CollectReplies(sockets_, &DeviceManager::OnDatagram, this, limits_);
   return true;
 }

@@ -47,6 +47,8 @@ class DeviceManager : public IDevMgr {
   // What the library answered when the last scan started it (0: it runs).
   int32_t lastLibraryResult() const { return lastLibraryResult_; }
   void SetCollectLimits(const CollectLimits& l) { limits_ = l; }
+  // Receive buffer asked for on the scan sockets; 0 keeps the system's default.
+  void SetScanReceiveBuffer(int bytes) { receiveBuffer_ = bytes; }
 
  private:
   static void OnDatagram(const uint8_t* data, size_t len, void* context);
@@ -59,6 +61,7 @@ class DeviceManager : public IDevMgr {
   const LibraryApi& library_;
   net::InterfaceQueryFn query_;
   CollectLimits limits_;
+  int receiveBuffer_ = kScanSocketBuffer;
   ScanStats lastScan_;
   int32_t lastLibraryResult_ = -1;
 };
