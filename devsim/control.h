@@ -63,6 +63,7 @@
 //   (none|ok|wrong|wrong-nonce|no-challenge) wink_count
 //
 // log lines:   seq= seg=A|B src=IP:PORT dst=IP port= kind= [valid=0|1] len= hex=
+//   (hex holds the first 512 bytes)
 //   kinds: scan wink-text version discover setcfg reboot wink cmd-XXXX junk oversize
 // sent lines:  seq= mac= src=IP dst=IP:PORT kind= ok=0|1 len= hex=
 //   kinds: text announce opmode version setcfg-accepted setcfg-refused challenge junk

@@ -25,6 +25,7 @@ namespace {
 
 constexpr size_t kMaxLog = 50000;   // lines kept per log; older ones go
 constexpr size_t kRecvCap = 2048;   // larger datagrams are logged as oversize
+constexpr size_t kLogHexCap = 512;  // bytes of a received datagram kept in the log
 constexpr uint32_t kSegMask = 0xFFFFF000u;  // the test network's /20 segments
 constexpr uint32_t kBaseA = 0x0A470000u;    // 10.71.0.0
 constexpr uint32_t kBaseB = 0x0A480000u;    // 10.72.0.0
@@ -255,7 +256,8 @@ void Simulator::Log(const Arrival& a, const std::string& kind, const uint8_t* da
                     const std::string& extra) {
   std::string line = "seq=" + std::to_string(a.seq) + " seg=" + SegmentName(a.seg) + " src=" + FormatIp(a.src) +
                      ":" + std::to_string(a.srcPort) + " dst=" + FormatIp(a.dst) + " port=" + std::to_string(a.port) +
-                     " kind=" + kind + extra + " len=" + std::to_string(len) + " hex=" + Hex(data, std::min<size_t>(len, 1500));
+                     " kind=" + kind + extra + " len=" + std::to_string(len) +
+                     " hex=" + Hex(data, std::min<size_t>(len, kLogHexCap));
   if (!opt_.quiet) std::printf("recv %s\n", line.c_str());
   Push(log_, std::move(line));
 }
