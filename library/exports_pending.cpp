@@ -4,10 +4,6 @@
 #include "library/KV-xR_update.h"
 
 extern "C" {
-// network configuration and reboot
-KVXR_API int32_t KVXR_CALL KVxR_SetNetworkCfg(int32_t, const KVxR_WCHAR*, int32_t) { return -101; }
-KVXR_API int32_t KVXR_CALL KVxR_RebootDevice(int32_t) { return -100; }
-KVXR_API int32_t KVXR_CALL KVxR_WriteOperationMode(int32_t, int32_t) { return -101; }
 // firmware update
 KVXR_API int32_t KVXR_CALL KVxR_UpdateFirmware(int32_t, KVxR_UpdateCallback) { return -102; }
 KVXR_API int32_t KVXR_CALL KVxR_AbortUpdate(int32_t) { return -103; }

@@ -55,22 +55,22 @@ class Worker : public InterfaceImpl<IWorker>, public InterfaceImpl<IThreadEntry>
 };
 
 // Creates the job (Job derives from Worker; args go to its constructor), runs
-// it on the pool and waits for its result; kJobNotStarted when it could not
-// be created or queued.
+// it on the pool and waits for its result; notStarted when it could not be
+// created or queued.
 template <class Job, class... Args>
-int32_t RunJobAndWait(Args&&... args) {
+int32_t RunJobAndWait(int32_t notStarted, Args&&... args) {
   auto* job = new (std::nothrow) RCObject2Ex<Job>(std::forward<Args>(args)...);
-  if (!job) return kJobNotStarted;
+  if (!job) return notStarted;
   IWorker* w = static_cast<IWorker*>(job);
   w->AddRef();
   if (!job->Init()) {
     w->Release();
-    return kJobNotStarted;
+    return notStarted;
   }
   IThreadEntry* entry = w->Entry();
   bool queued = RunOnPool(entry);
   entry->Release();
-  int32_t r = queued ? w->Wait() : kJobNotStarted;
+  int32_t r = queued ? w->Wait() : notStarted;
   w->Release();
   return r;
 }

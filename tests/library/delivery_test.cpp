@@ -272,7 +272,7 @@ class EchoJob : public net::Worker {
 
 TEST(Worker, RunsOnThePoolAndHandsBackItsResult) {
   uint32_t thread = 0;
-  EXPECT_EQ(net::RunJobAndWait<EchoJob>(-402, &thread), -402);
+  EXPECT_EQ(net::RunJobAndWait<EchoJob>(net::kJobNotStarted, -402, &thread), -402);
   EXPECT_NE(thread, 0u);
   EXPECT_NE(thread, plat::CurrentThreadId());
 }

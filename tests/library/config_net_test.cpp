@@ -1,0 +1,178 @@
+// Changing simulated devices through the real library: network settings,
+// operation mode and reboot, each status produced by the matching device
+// fault, and a device moved from DHCP to static and back.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "library/KV-xR_update.h"
+#include "platform/socket.h"
+#include "platform/tick.h"
+#include "tests/library/test_host.h"
+#include "tests/support/sim_client.h"
+
+namespace qs::test {
+namespace {
+
+plat::SocketsLibrary g_sockets;
+std::map<std::string, std::pair<int32_t, std::string>> g_byMac;  // MAC -> handle, line
+std::atomic<bool> g_done{false};
+
+void OnDevice(int32_t h, const KVxR_WCHAR* line) {
+  std::string s;
+  for (; *line; ++line) s.push_back(static_cast<char>(*line));
+  size_t a = s.find('|'), b = s.find('|', a + 1), c = s.find('|', b + 1);
+  std::string mac = s.substr(b + 1, c - b - 1);
+  for (char& ch : mac)
+    if (ch == ':') ch = '-';
+  g_byMac[mac] = {h, s};
+}
+void OnDone() { g_done = true; }
+
+std::vector<std::u16string> g_keep;
+const KVxR_WCHAR* W(const char* s) {
+  g_keep.emplace_back(s, s + std::char_traits<char>::length(s));
+  return reinterpret_cast<const KVxR_WCHAR*>(g_keep.back().c_str());
+}
+
+void ScanOnce() {
+  g_byMac.clear();
+  g_done = false;
+  ASSERT_EQ(KVxR_DiscoverDevices(1000, OnDevice, OnDone), 0);
+  Pump(9000, &g_done);
+  ASSERT_TRUE(g_done.load());
+  Pump(1200);
+}
+
+std::string Field(const std::string& line, int n) {
+  size_t start = 0;
+  for (int i = 0; i < n; ++i) start = line.find('|', start) + 1;
+  return line.substr(start, line.find('|', start) - start);
+}
+
+class Configure : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { ASSERT_TRUE(OpenHost()); }
+  void SetUp() override {
+    ASSERT_TRUE(TestNet::Available());
+    ASSERT_TRUE(sim_.Connect());
+    ASSERT_TRUE(sim_.Reset());
+  }
+  int32_t Handle(const std::string& mac) {
+    auto it = g_byMac.find(mac);
+    return it == g_byMac.end() ? 0 : it->second.first;
+  }
+  SimClient sim_;
+};
+
+TEST_F(Configure, EachDeviceFaultGivesItsStatusWithinItsTime) {
+  std::string good = sim_.AddDevice("model=KV1R segment=A opmode=2");
+  std::string refuse = sim_.AddDevice("model=KV2R segment=A ack=refuse");
+  std::string silent = sim_.AddDevice("model=KV3R segment=B ack=none");
+  std::string malformed = sim_.AddDevice("model=KV1R segment=B challenge=malformed");
+  std::string nochallenge = sim_.AddDevice("model=KV2R segment=A challenge=none");
+  std::string late = sim_.AddDevice("model=KV3R segment=B opmode=1");
+  std::string leased = sim_.AddDevice("model=KV1R segment=A dhcp=1 static=10.71.0.90");
+  ScanOnce();
+  for (const std::string* m : {&good, &refuse, &silent, &malformed, &nochallenge, &late, &leased})
+    ASSERT_NE(Handle(*m), 0) << *m;
+
+  // The text is checked before anything is sent.
+  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(good), W("dhcp|*|*|*"), 3000), -101);
+  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(good), W("static*|*|*"), 3000), -102);
+  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(good), W("static|10.71.0.300|*|*"), 3000), -103);
+  EXPECT_EQ(KVxR_SetNetworkCfg(999999, W("DHCP|*|*|*"), 3000), -100);
+  EXPECT_EQ(KVxR_RebootDevice(999999), -100);
+  EXPECT_EQ(KVxR_WriteOperationMode(999999, 1), -100);
+  EXPECT_TRUE(sim_.LogOfKind("setcfg").empty());
+
+  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(refuse), W("static|*|*|*"), 3000), -401);
+
+  // DHCP: the device's current address goes as the static one, not the given one.
+  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(leased), W("DHCP|10.1.2.3|*|*"), 3000), 0);
+  EXPECT_EQ(sim_.Show(leased)["pending_static"], Field(g_byMac[leased].second, 1));
+  EXPECT_EQ(sim_.Show(leased)["pending_dhcp"], "1");
+
+  uint32_t t0 = plat::TickCount();
+  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(silent), W("DHCP|*|*|*"), 1500), -402);
+  uint32_t spent = plat::TicksSince(t0);
+  EXPECT_GE(spent, 1400u);
+  EXPECT_LT(spent, 2500u);
+
+  t0 = plat::TickCount();
+  EXPECT_EQ(KVxR_RebootDevice(Handle(malformed)), -210);  // skipped, the wait runs out
+  spent = plat::TicksSince(t0);
+  EXPECT_GE(spent, 2900u);
+  EXPECT_LT(spent, 4000u);
+  EXPECT_EQ(KVxR_RebootDevice(Handle(nochallenge)), -210);
+
+  // Operation mode: written at once; the scan's record keeps the old value.
+  EXPECT_EQ(KVxR_WriteOperationMode(Handle(good), 0x105), 0);
+  EXPECT_EQ(sim_.Show(good)["opmode"], "5");
+  uint8_t mode = 0;
+  EXPECT_EQ(KVxR_ReadOperationMode(Handle(good), &mode), 0);
+  EXPECT_EQ(mode, 2);
+
+  // A device that answers the rediscovery too late: -300, and no request.
+  ASSERT_TRUE(sim_.Command("clearlog"));
+  ASSERT_TRUE(sim_.Set(late, "kv_delay=1500"));
+  t0 = plat::TickCount();
+  EXPECT_EQ(KVxR_WriteOperationMode(Handle(late), 3), -300);
+  EXPECT_LT(plat::TicksSince(t0), 1500u);
+  EXPECT_TRUE(sim_.LogOfKind("setcfg").empty());
+  EXPECT_EQ(sim_.Show(late)["opmode"], "1");
+
+  // Every request went to the limited broadcast.
+  for (auto& l : sim_.LogOfKind("setcfg")) EXPECT_EQ(l["dst"], "255.255.255.255");
+  for (auto& l : sim_.LogOfKind("reboot")) EXPECT_EQ(l["dst"], "255.255.255.255");
+}
+
+// Scans until the device is reported at the address (or gives up after 30 s).
+bool FoundAt(const std::string& mac, const std::string& address, std::string* line) {
+  uint32_t t0 = plat::TickCount();
+  while (plat::TicksSince(t0) < 30000) {
+    ScanOnce();
+    auto it = g_byMac.find(mac);
+    if (it != g_byMac.end() && (address.empty() || Field(it->second.second, 1) == address)) {
+      *line = it->second.second;
+      return true;
+    }
+  }
+  return false;
+}
+
+TEST_F(Configure, DeviceMovesFromDhcpToStaticAndBack) {
+  std::string mac = sim_.AddDevice("model=KV2R segment=A dhcp=1 reboot_ms=800");
+  ASSERT_FALSE(mac.empty());
+  ScanOnce();
+  ASSERT_NE(Handle(mac), 0);
+  std::string leased = Field(g_byMac[mac].second, 1);
+  EXPECT_EQ(Field(g_byMac[mac].second, 4), "DHCP");
+
+  ASSERT_EQ(KVxR_SetNetworkCfg(Handle(mac), W("static|10.71.0.77|255.255.240.0|10.71.0.254"), 3000), 0);
+  ASSERT_EQ(KVxR_RebootDevice(Handle(mac)), 0);
+  std::string line;
+  ASSERT_TRUE(FoundAt(mac, "10.71.0.77", &line));
+  EXPECT_EQ(Field(line, 4), "static");
+  EXPECT_EQ(Field(line, 5), "10.71.0.77");
+  EXPECT_EQ(Field(line, 7), "10.71.0.254");
+
+  ASSERT_EQ(KVxR_SetNetworkCfg(Handle(mac), W("DHCP|*|*|*"), 3000), 0);
+  ASSERT_EQ(KVxR_RebootDevice(Handle(mac)), 0);
+  uint32_t t0 = plat::TickCount();
+  bool back = false;
+  while (!back && plat::TicksSince(t0) < 30000) {
+    ScanOnce();
+    auto it = g_byMac.find(mac);
+    back = it != g_byMac.end() && Field(it->second.second, 4) == "DHCP";
+    if (back) line = it->second.second;
+  }
+  ASSERT_TRUE(back);
+  EXPECT_NE(Field(line, 1), "10.71.0.77");
+}
+
+}  // namespace
+}  // namespace qs::test
