@@ -84,14 +84,15 @@ owner_start() {
   echo "${20}"
 }
 # The state file comes first, so that a sweep can always find what we made.
-printf 'owner=%s\nowner_start=%s\npcns=%s\ndevns=%s\n' "$$" "$(owner_start)" "$pcns" "$devns" >"$statefile"
+printf 'owner=%s\nowner_start=%s\npcns=%s\ndevns=%s\nwork=%s\n' "$$" "$(owner_start)" "$pcns" "$devns" "$work" \
+  >"$statefile"
 
 cmdpid="" cleaned=""
 cleanup() {
   [ -n "$cleaned" ] && return
   cleaned=1
   [ -n "$cmdpid" ] && kill -TERM "$cmdpid" 2>/dev/null
-  "$here/sweep.sh" --remove "$statefile"
+  "$here/sweep.sh" --remove "$statefile" keep-work
   if [ -n "$keeplog" ] && [ -f "$work/sim.log" ]; then cp "$work/sim.log" "$keeplog" 2>/dev/null; fi
   rm -rf "$work"
 }

@@ -30,22 +30,25 @@ kill_ns() {
 
 # Removes the network of one state file (also used by run.sh for its own).
 remove_net() {
-  local f=$1 pcns="" devns=""
+  local f=$1 pcns="" devns="" work=""
   # shellcheck disable=SC1090
   . "$f" 2>/dev/null
   [ -n "$pcns" ] && kill_ns "$pcns"
   [ -n "$devns" ] && kill_ns "$devns"
+  # the run's scratch folder (simulator log, ready file), only where run.sh makes them
+  [ "${2:-}" = keep-work ] || case "$work" in /tmp/qs-testnet.*) rm -rf "$work" ;; esac
   rm -f "$f"
 }
 
+# --remove FILE [keep-work]: one network (run.sh removes its own this way)
 if [ "${1:-}" = "--remove" ]; then
-  remove_net "$2"
+  remove_net "$2" "${3:-}"
   exit 0
 fi
 
 for f in "$state"/*.net; do
   [ -e "$f" ] || continue
-  owner="" owner_start=""
+  owner="" owner_start="" work=""
   . "$f" 2>/dev/null
   if [ -n "$owner" ] && [ "$(start_of "$owner")" = "$owner_start" ] && [ -n "$owner_start" ]; then
     continue  # its run.sh is alive

@@ -19,7 +19,8 @@ links_before=$(host_links)
 cat >"$work/cmd.sh" <<'EOS'
 #!/usr/bin/env bash
 out=$1; shift
-echo "$QS_NET_PCNS $QS_NET_DEVNS $(ip netns pids "$QS_NET_DEVNS" | tr '\n' ' ')" >"$out"
+# the scratch folder of run.sh holds the simulator's log
+echo "$QS_NET_PCNS $QS_NET_DEVNS $(dirname "$(readlink "/proc/$(ip netns pids "$QS_NET_DEVNS" | head -1)/fd/1")") $(ip netns pids "$QS_NET_DEVNS" | tr '\n' ' ')" >"$out"
 sleep 1000 &   # a straggler that the network must reap
 echo $! >>"$out.stragglers"
 case "$1" in
@@ -40,9 +41,9 @@ alive() {
 
 # check NAME FILE: the namespaces and processes recorded in FILE are gone
 check() {
-  local name=$1 f=$2 pcns devns pids p left=""
+  local name=$1 f=$2 pcns devns scratch pids p left=""
   [ -s "$f" ] || { bad "$name: the command did not run"; return; }
-  read -r pcns devns pids <"$f"
+  read -r pcns devns scratch pids <"$f"
   ip netns list | awk '{print $1}' | grep -qx "$pcns" && left="$left namespace $pcns"
   ip netns list | awk '{print $1}' | grep -qx "$devns" && left="$left namespace $devns"
   for p in $pids $(cat "$f.stragglers" 2>/dev/null); do
@@ -50,6 +51,7 @@ check() {
   done
   [ "$(host_links)" = "$links_before" ] || left="$left host links changed"
   ls "$QS_TESTNET_STATE"/*.net >/dev/null 2>&1 && left="$left state file"
+  case "$scratch" in /tmp/qs-testnet.*) [ -e "$scratch" ] && left="$left folder $scratch" ;; *) left="$left (no scratch folder seen: $scratch)" ;; esac
   if [ -z "$left" ]; then ok "$name leaves nothing behind"; else bad "$name left:$left"; fi
 }
 
