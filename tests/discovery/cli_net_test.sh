@@ -55,10 +55,11 @@ sim reset >/dev/null || { echo "FAIL: no simulator" >&2; exit 1; }
 rmt=$(sim "add model=RMT235 segment=A reply=text ip=10.71.1.10" | sed -n 's/^mac=//p')
 a54=$(sim "add model=A5411+ segment=B reply=auth ip=10.72.1.20" | sed -n 's/^mac=//p')
 kv=$(sim "add model=KV1R segment=both reply=both ip=10.71.1.30 version=1.12 serial=KV-SN-77" | sed -n 's/^mac=//p')
+old=$(sim "add model=KV2R segment=B reply=none ip=10.72.1.40 version=0.136" | sed -n 's/^mac=//p')
 sim "add model=QMA271 segment=A reply=both" >/dev/null
-[ -n "$rmt" ] && [ -n "$a54" ] && [ -n "$kv" ] || { echo "FAIL: devices not added" >&2; exit 1; }
+[ -n "$rmt" ] && [ -n "$a54" ] && [ -n "$kv" ] && [ -n "$old" ] || { echo "FAIL: devices not added" >&2; exit 1; }
 upper() { echo "$1" | tr 'a-f:' 'A-F-'; }
-RMT=$(upper "$rmt") A54=$(upper "$a54") KV=$(upper "$kv")
+RMT=$(upper "$rmt") A54=$(upper "$a54") KV=$(upper "$kv") OLD=$(upper "$old")
 
 # A fresh test network takes a moment to carry traffic: probe both segments
 # until the simulator has heard them.
@@ -78,7 +79,9 @@ grep -Eq "^RMT-2359 +10\.71\.1\.10 +$RMT +- +- +-$" "$out" || fail "no RMT-2359 
 grep -Eq "^A5411\+ +10\.72\.1\.20 +$A54 +- +- +-$" "$out" || fail "no A5411+ row: $(cat "$out")"
 grep -Eq "^KV-1R +10\.71\.1\.30 +$KV " "$out" || fail "no KV-1R row: $(cat "$out")"
 grep -q "QMA" "$out" && fail "an unlisted model was listed: $(cat "$out")"
-[ "$(wc -l <"$out")" = 4 ] || fail "wanted a header and 3 rows: $(cat "$out")"
+# the KV-2R answers only the KV-xR library's scan
+if grep -q "^KV-2R " "$out"; then rows=4; else rows=3; fi
+[ "$(wc -l <"$out")" = $((rows + 1)) ] || fail "wanted a header and $rows rows: $(cat "$out")"
 # the columns line up: every row has MAC where the header has it
 col=$(head -n 1 "$out" | awk '{print index($0, "MAC")}')
 while IFS= read -r line; do
@@ -93,7 +96,7 @@ rows = json.load(open(sys.argv[1]))
 rmt, a54, kv = sys.argv[2:5]
 keys = {"model", "modelId", "address", "mac", "version", "serial", "dhcp", "staticAddress", "netmask",
         "gateway", "hardwareId"}
-assert isinstance(rows, list) and len(rows) == 3, rows
+assert isinstance(rows, list) and len(rows) in (3, 4), rows
 by = {r["mac"]: r for r in rows}
 for r in rows:
     assert set(r) == keys, sorted(r)
@@ -130,8 +133,16 @@ if [ "$withId" = 1 ]; then
   expect_rc 0 "wink of a KV-1R"
   grep -q "authenticated wink (command 0xC104, 56 bytes) to 255.255.255.255, UDP port 9010, from 2 interfaces (10.71.0.1, 10.72.0.1)" "$out" ||
     fail "wink KV-1R says: $(cat "$out") $(cat "$err")"
-  n=$(sim winks | grep -c "kind=auth .*mac=$kv")
+  n=$(sim winks | tr ':' '-' | grep "kind=auth" | grep -ic "mac=$KV")
   [ "$n" = 2 ] || fail "the device heard $n authenticated winks: $(sim winks)"
+  # firmware 0.136 takes the text wink, at its address
+  sim clearlog >/dev/null
+  run wink "$old"; expect_rc 0 "wink of a KV-2R with firmware 0.136"
+  grep -q "(firmware 0.136): sent the text wink \"Wink\" (4 bytes) to 10.72.1.40, UDP port 9010" "$out" ||
+    fail "wink KV-2R says: $(cat "$out") $(cat "$err")"
+  sleep 0.3
+  n=$(sim winks | tr ':' '-' | grep "kind=text" | grep "dst=10.72.1.40 " | grep -ic "mac=$OLD")
+  [ "$n" = 1 ] || fail "the old device heard $n text winks: $(sim winks)"
 else
   # without the library's details nothing names the device: refused, nothing sent
   expect_rc 1 "wink without an identifier"
