@@ -32,20 +32,23 @@ if [ "$windir" = $br/win32 ]; then wineboot=/usr/lib/wine/wine; else wineboot=/u
 $wineboot wineboot -i >/dev/null 2>&1
 wineserver -w
 
-run_suite() {  # name, build dir
-  local name=$1 dir=$2
+run_suite() {  # name, build dir, parallel jobs
+  local name=$1 dir=$2 jobs=$3
   mkdir -p "$results/$name"
   echo "== $name tests ($dir)"
   GTEST_OUTPUT="xml:$results/$name/" QS_XML_DIR="$results/$name" \
-    ctest --test-dir "$dir" -j2 --timeout 900 --output-on-failure \
+    ctest --test-dir "$dir" -j"$jobs" --timeout 600 --output-on-failure \
       --output-junit "$results/$name/ctest.xml" >"$results/$name/ctest.log" 2>&1
   tail -n 25 "$results/$name/ctest.log"
 }
 
-run_suite native $br/native
+run_suite native $br/native 2
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  run_suite asan $br/asan
-run_suite windows "$windir"
+  run_suite asan $br/asan 2
+# One prefix has one wineserver, and it lives in the network namespace where it
+# started: a test inside a test network and one outside cannot share it, and
+# the test network's cleanup ends it. So the Windows tests run one at a time.
+run_suite windows "$windir" 1
 
 echo "total time: $(( $(date +%s) - start )) s"
 python3 scripts/summarize.py "$results/native" "$results/asan" "$results/windows"
