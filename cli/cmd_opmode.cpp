@@ -1,0 +1,92 @@
+// quillscan-cli opmode: reads or writes a KV-xR device's operation mode byte.
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cli/command.h"
+#include "cli/support_kvxr.h"
+#include "library/KV-xR_update.h"
+
+namespace qs::cli {
+
+namespace {
+
+// 0-255, decimal or 0x hex.
+bool ParseByte(const std::string& t, uint8_t* out) {
+  if (t.empty() || t.size() > 4) return false;
+  unsigned v = 0;
+  bool hex = t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X');
+  for (size_t i = hex ? 2 : 0; i < t.size(); ++i) {
+    char c = t[i];
+    int d = c >= '0' && c <= '9' ? c - '0' : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                        : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    if (d < 0) return false;
+    v = v * (hex ? 16 : 10) + static_cast<unsigned>(d);
+  }
+  if (v > 255) return false;
+  *out = static_cast<uint8_t>(v);
+  return true;
+}
+
+int RunOpMode(const std::vector<std::string>& all) {
+  std::vector<std::string> args;
+  bool limited = true;
+  for (const std::string& a : all) {
+    if (a == "--xp") limited = false;
+    else args.push_back(a);
+  }
+  std::string mac;
+  uint8_t value = 0;
+  if (args.empty() || args.size() > 2 || !ParseMacArgument(args[0], &mac) ||
+      (args.size() == 2 && !ParseByte(args[1], &value))) {
+    std::fprintf(stderr, "usage: quillscan-cli opmode <MAC> [<value 0-255>] [--xp]\n");
+    return kExitUsage;
+  }
+  LibraryHost host;
+  if (!host.Open()) {
+    std::fprintf(stderr, "quillscan-cli opmode: no window for the library's notifications\n");
+    return kExitFailed;
+  }
+  std::map<std::string, KvxrDevice> found;
+  int32_t st = 0;
+  if (!ScanKvxrDevices(host, limited, &found, &st)) {
+    std::fprintf(stderr, "quillscan-cli opmode: the KV-xR scan did not run (status %d)\n", static_cast<int>(st));
+    return kExitFailed;
+  }
+  auto it = found.find(mac);
+  if (it == found.end()) {
+    std::fprintf(stderr, "quillscan-cli opmode: no KV-xR device %s answered the scan\n", mac.c_str());
+    return kExitFailed;
+  }
+  if (args.size() == 1) {
+    uint8_t mode = 0;
+    st = KVxR_ReadOperationMode(it->second.handle, &mode);
+    host.Close();
+    if (st != 0) {
+      std::fprintf(stderr, "quillscan-cli opmode: %s\n", StatusMeaning(KvxrCall::ReadOperationMode, st).c_str());
+      return kExitFailed;
+    }
+    std::printf("%s %s: operation mode %u (0x%02X)\n", it->second.model.c_str(), mac.c_str(), mode, mode);
+    return kExitOk;
+  }
+  st = KVxR_WriteOperationMode(it->second.handle, value);
+  host.Close();
+  if (st != 0) {
+    std::fprintf(stderr, "quillscan-cli opmode: not written: %s\n",
+                 StatusMeaning(KvxrCall::WriteOperationMode, st).c_str());
+    return kExitFailed;
+  }
+  std::printf("%s %s: operation mode set to %u (0x%02X)\n", it->second.model.c_str(), mac.c_str(), value, value);
+  return kExitOk;
+}
+
+}  // namespace
+
+QS_CLI_COMMAND(g_opmode, "opmode", "opmode <MAC> [<value>] [--xp]",
+               "Without a value: the operation mode the KV-xR device reported in a scan.\n"
+               "With a value (0-255, decimal or 0x hex): writes it to the device.\n"
+               "Exit status: 0 done, 1 failed (the reason is printed), 2 usage error.",
+               RunOpMode);
+
+}  // namespace qs::cli
