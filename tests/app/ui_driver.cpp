@@ -23,6 +23,7 @@
 //   run MS ARGS...           start Quillscan.exe with ARGS, wait; "exit=N" (signed) or "timeout"
 //   start ARGS...            start it, do not wait; "pid=N"
 //   wait PID MS              "exit=N" or "running"
+//   exe PATH                 the program that run and start use from now on
 //   sleep MS
 //   quit
 #include <windows.h>
@@ -360,6 +361,9 @@ void Command(const std::string& line) {
     DWORD code = 0;
     GetExitCodeProcess(it->second, &code);
     printf("exit=%d\n", static_cast<int>(code));
+  } else if (op == "exe") {
+    g_exe = Wide(Rest(in));
+    printf("%s\n", Narrow(g_exe).c_str());
   } else if (op == "sleep") {
     int ms = 0;
     in >> ms;

@@ -66,6 +66,7 @@ sim add model=A5411+ ip=10.71.0.40 segment=A
 mac_a54=${SIMOUT[0]#mac=}
 sim add model=A5261+ ip=10.72.0.9 segment=B
 sim add model=KV2R ip=10.72.0.25 segment=B dhcp=0 static=10.72.0.25 mask=255.255.240.0 gw=10.72.0.254 ack=refuse
+mac_kv2=${SIMOUT[0]#mac=}
 sim add model=KV1R ip=10.71.0.30 static=10.71.0.30 mask=255.255.240.0 gw=10.71.0.254 dhcp=0 segment=A version=2.0
 sim list; printf 'sim: %s\n' "${SIMOUT[@]}"
 drv cmd 1
@@ -170,6 +171,18 @@ screen 06-apply-failed
 drv close Quillscan; sleep 0.5
 check "fields stay after a failed Apply" "10.72.0.26" "$(one ip 1006)"
 check "Apply stays enabled after a failure" "1" "$(field "$(one ctl 1016)" enabled)"
+# A device that takes the settings without confirming them.
+sim set "$mac_kv2" ack=none
+drv click 1016
+sleep 6
+drv top Quillscan
+echo "message box: ${OUT[*]}"
+case "${OUT[*]:-}" in
+  *"(error -101)"*) echo "SKIP no-answer case: the library's KVxR_SetNetworkCfg refuses (-101)" ;;
+  *) check "an unconfirmed Apply is told" "1" "$(printf '%s\n' "${OUT[@]}" | grep -c 'did not confirm')" ;;
+esac
+drv close Quillscan; sleep 0.5
+check "fields stay after an unconfirmed Apply" "10.72.0.26" "$(one ip 1006)"
 
 # A device that takes the settings: the progress dialog waits, the list shows
 # it again at its new address.
@@ -242,6 +255,34 @@ check "closing without Shift keeps it running" "visible=0" "${V##* }"
 drv tray 201; sleep 1.5
 drv shiftcancel
 check "closing with Shift exits 0" "exit=0" "$(one wait "$pid" 10000)"
+
+# ==== firmware files next to the program ====
+# A copy of the program with a KV-xR firmware file 2.005 and a file the
+# library refuses: the page offers the update to the 2.0 device.
+mkdir -p "$work/fw"
+cp "$exe" "$(dirname "$exe")/KV-xR_update.dll" "$work/fw/"
+python3 - "$work/fw/kvxr-2.5.hex" "$work/fw/broken.hex" <<'PY'
+import sys
+data = b'fw.info{"model":"KV-xR","version":"2.5"}\0'
+lines = []
+for off in range(0, len(data), 16):
+    chunk = data[off:off + 16]
+    addr = 0x4000 + off
+    rec = bytes([len(chunk), addr >> 8, addr & 0xFF, 0]) + chunk
+    lines.append(":" + rec.hex().upper() + "%02X" % ((-sum(rec)) & 0xFF))
+lines.append(":00000001FF")
+open(sys.argv[1], "w").write("\n".join(lines) + "\n")
+open(sys.argv[2], "w").write("this is no firmware\n")
+PY
+drv exe "$(zp "$work/fw/Quillscan.exe")"
+drv start; pid=${OUT[0]#pid=}
+v visible 30000
+wait_rows 9 8000; sleep 1
+drv select "$(row_of KV-1R .30)"; sleep 0.5
+check "firmware 2.005 next to the program: link shown for 2.0" "1" "$(field "$(one ctl 1017)" visible)"
+shot 11-page-kvxr-firmware-link
+check "-kill ends the copy" "exit=0" "$(one run 30000 -kill)"
+one wait "$pid" 10000 >/dev/null
 
 echo "screenshots in $art"
 echo "$passes passed, $fails failed"
