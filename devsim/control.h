@@ -49,6 +49,9 @@
 // Fault keys:
 //   mute=LIST|-  comma list of text auth kv opmode version setcfg reboot
 //                challenge all: those requests get no answer
+//   oversize=LIST|-  comma list of text announce opmode version ack challenge:
+//                those replies are preceded by a 3000-byte datagram (a receive
+//                error for a 2048-byte buffer)
 //   digest=good|bad|oldnonce  lenoff=-100..100 (length field off by this)
 //   announce_len=0..1400 (payload bytes; 114 is the full announce)
 //   announce_repeat=0..100 (each reply that many times)
@@ -66,7 +69,8 @@
 //   (hex holds the first 512 bytes)
 //   kinds: scan wink-text version discover setcfg reboot wink cmd-XXXX junk oversize
 // sent lines:  seq= mac= src=IP dst=IP:PORT kind= ok=0|1 len= hex=
-//   kinds: text announce opmode version setcfg-accepted setcfg-refused challenge junk
+//   kinds: text announce opmode version setcfg-accepted setcfg-refused challenge
+//          oversize junk
 // winks lines: seq= rseq=(log seq) seg= src= dst= kind=text|auth hwid=HEX|-
 //   mac=MAC,MAC|- valid=0|1
 //

@@ -63,6 +63,11 @@ bool Device::Muted(const std::string& kind) const {
          std::find(mute.begin(), mute.end(), "all") != mute.end();
 }
 
+bool Device::Oversized(const std::string& reply) const {
+  std::string k = reply.compare(0, 7, "setcfg-") == 0 ? "ack" : reply;
+  return std::find(oversize.begin(), oversize.end(), k) != oversize.end();
+}
+
 std::string SegmentName(Segment s) {
   return s == Segment::A ? "A" : s == Segment::B ? "B" : "both";
 }
@@ -133,6 +138,12 @@ bool ApplySetting(Device& d, const std::string& key, const std::string& v, std::
       if (!OneOf(k, {"text", "auth", "kv", "opmode", "version", "setcfg", "reboot", "challenge", "all"}))
         return bad("comma list of text auth kv opmode version setcfg reboot challenge all, or -");
     d.mute = kinds;
+  } else if (key == "oversize") {
+    std::vector<std::string> kinds = v == "-" ? std::vector<std::string>() : SplitComma(v);
+    for (const auto& k : kinds)
+      if (!OneOf(k, {"text", "announce", "opmode", "version", "ack", "challenge"}))
+        return bad("comma list of text announce opmode version ack challenge, or -");
+    d.oversize = kinds;
   } else if (key == "digest") {
     if (!OneOf(v, {"good", "bad", "oldnonce"})) return bad("good, bad or oldnonce");
     d.digest = v;
@@ -212,6 +223,7 @@ std::vector<std::pair<std::string, std::string>> DescribeDevice(const Device& d)
   o.emplace_back("kvxr", d.kvxr ? "1" : "0");
   o.emplace_back("text_extra", d.textExtra);
   o.emplace_back("mute", JoinComma(d.mute));
+  o.emplace_back("oversize", JoinComma(d.oversize));
   o.emplace_back("digest", d.digest);
   o.emplace_back("lenoff", std::to_string(d.lengthDelta));
   o.emplace_back("announce_len", std::to_string(d.announceLen));

@@ -38,6 +38,8 @@ struct Device {
 
   // faults
   std::vector<std::string> mute;  // text auth kv opmode version setcfg reboot challenge all
+  // replies preceded by a datagram larger than any receive buffer of the PC
+  std::vector<std::string> oversize;  // text announce opmode version ack challenge
   std::string digest = "good";    // good | bad | oldnonce
   int lengthDelta = 0;
   int announceLen = 114;
@@ -71,6 +73,7 @@ struct Device {
   std::string lastResponse = "none";
 
   bool Muted(const std::string& kind) const;
+  bool Oversized(const std::string& reply) const;
   bool Reachable(Segment arrival) const { return segment == Segment::Both || segment == arrival; }
   std::string Mac() const { return FormatMac(mac); }
 };

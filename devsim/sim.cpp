@@ -394,6 +394,15 @@ void Simulator::SendFrom(int fd, const Device* d, uint32_t dst, uint16_t dstPort
 
 void Simulator::SendLater(uint32_t ms, const Device& d, const Arrival& a,
                           std::vector<std::pair<Bytes, std::string>> out) {
+  if (!d.oversize.empty()) {
+    // 3000 bytes: more than the 2048-byte receive buffers, so the receive fails
+    std::vector<std::pair<Bytes, std::string>> with;
+    for (auto& o : out) {
+      if (d.Oversized(o.second)) with.emplace_back(Bytes(3000, 0x55), "oversize");
+      with.push_back(std::move(o));
+    }
+    out = std::move(with);
+  }
   if (ms == 0) {
     for (auto& o : out) SendFrom(a.fd, &d, a.src, a.srcPort, o.first, o.second);
     return;

@@ -129,6 +129,7 @@ class Pc {
     ok_ = sock_.Open() && sock_.Bind(local, 0) && sock_.SetBroadcast(true) && sock_.SetReceiveBuffer(16 << 20);
   }
   bool ok() const { return ok_; }
+  size_t errors = 0;
   void Send(const Bytes& b, uint32_t to, uint16_t port) { sock_.SendTo(b.data(), b.size(), to, port); }
   void Send(const std::string& s, uint32_t to, uint16_t port) { sock_.SendTo(s.data(), s.size(), to, port); }
   // Everything that arrives until quietMs pass with nothing, at most maxMs.
@@ -142,7 +143,11 @@ class Pc {
       plat::SockAddr from;
       int n = sock_.RecvFromTimeout(buf, sizeof buf, &from, quietMs - idle);
       if (n == plat::kSockTimeout) break;
-      if (n < 0) continue;
+      if (n < 0) {
+        ++errors;  // a receive error, as for a datagram beyond the buffer
+        last = plat::TickCount();
+        continue;
+      }
       last = plat::TickCount();
       out.push_back({Bytes(buf, buf + n), from.address, plat::TicksSince(start)});
     }
@@ -678,6 +683,16 @@ TEST_F(DevSimConfig, AcknowledgementAndChallengeFaults) {
   Bytes ff(16, 0xFF);
   a.Send(Request(z, 0xC103, RebootPayload(Hwid(zeros), B64(ff.data(), 16))), kLimited, 9010);
   EXPECT_TRUE(WaitState(zeros, "rebooting", 1000));
+
+  // a datagram beyond the PC's 2048-byte buffer before the ack and the challenge
+  std::string big = Add("model=KV1R oversize=ack,challenge");
+  a.errors = 0;
+  ack = Exchange(n, 0xC102, SetConfig(big, false, 0, 0x0A470508u, 0xFFFFF000u, 0));
+  ASSERT_EQ(ack.size(), 1u);
+  EXPECT_EQ(ack[0].payload, Bytes{1});
+  EXPECT_EQ(a.errors, 1u);
+  EXPECT_EQ(Challenge(r, Hwid(big)).size(), 16u);
+  EXPECT_EQ(a.errors, 2u);
 
   // late rediscovery: the announce comes only after kv_delay
   Nonce d;
