@@ -145,7 +145,12 @@ TEST_F(Scan, FindsEveryKvxrDeviceOnBothInterfacesWithItsDetails) {
   std::string d = sim_.AddDevice("model=KV1R segment=B mute=version opmode=4");
   std::string e = sim_.AddDevice("model=KV4R segment=A");
   std::string f = sim_.AddDevice("model=KV2R segment=A version_delay=1500 opmode=5");
-  for (const std::string* m : {&a, &b, &c, &d, &e, &f}) ASSERT_FALSE(m->empty());
+  // Replies signed for an earlier request, with a wrong digest or a wrong
+  // length never authenticate.
+  std::string g = sim_.AddDevice("model=KV1R segment=A digest=oldnonce");
+  std::string h = sim_.AddDevice("model=KV2R segment=B digest=bad");
+  std::string k = sim_.AddDevice("model=KV3R segment=A lenoff=1");
+  for (const std::string* m : {&a, &b, &c, &d, &e, &f, &g, &h, &k}) ASSERT_FALSE(m->empty());
   ASSERT_EQ(KVxR_GetLibraryVersion(), 2);
   ASSERT_EQ(KVxR_SetDiscoveryMode(0), 0);
 
@@ -164,6 +169,9 @@ TEST_F(Scan, FindsEveryKvxrDeviceOnBothInterfacesWithItsDetails) {
   }
   EXPECT_EQ(g_seen.size(), 6u);
   EXPECT_TRUE(ByMac(e).empty());
+  EXPECT_TRUE(ByMac(g).empty());
+  EXPECT_TRUE(ByMac(h).empty());
+  EXPECT_TRUE(ByMac(k).empty());
 
   struct Want {
     std::string mac, version;
