@@ -13,6 +13,7 @@ repo=$(dirname "$here")
 br=${QS_BUILD_ROOT:-build}
 case "$br" in /*) ;; *) br=$repo/$br ;; esac
 count=${QS_BENCH_DEVICES:-250}
+# QS_BENCH_BOTH=1: every device on both segments (two reports per device).
 # QS_BENCH_VERSION_DELAY=ms: devices answer the version query late, so every
 # query holds its thread at once (the worst case for threads and memory).
 
@@ -29,6 +30,7 @@ trap 'rm -rf "$work"' EXIT
 models=(KV1R KV2R KV3R)
 for i in $(seq 0 $((count - 1))); do
   seg=A; [ $((i % 2)) = 1 ] && seg=B
+  [ -n "${QS_BENCH_BOTH:-}" ] && seg=both
   echo "model=${models[$((i % 3))]} segment=$seg version=1.$((i % 100)) opmode=$((i % 7)) version_delay=${QS_BENCH_VERSION_DELAY:-0}"
 done >"$work/devices"
 
