@@ -50,11 +50,8 @@ void ProgressCtrl2::EraseBackground(HDC dc) {
   GetClientRect(hwnd_, &r);
   int x = r.left + FilledWidth(r.right - r.left, lower_, upper_, position_);
   RECT done = {r.left, r.top, x, r.bottom};
-  RECT rest = {x + 1, r.top, r.right, r.bottom};
+  RECT rest = {x, r.top, r.right, r.bottom};
   if (x > r.left) FillRect(dc, &done, GetSysColorBrush(COLOR_HIGHLIGHT));
-  // The column at x belongs to neither part; paint it with the rest so no
-  // stale pixels stay behind.
-  rest.left = x;
   FillRect(dc, &rest, GetSysColorBrush(COLOR_BTNFACE));
 }
 
