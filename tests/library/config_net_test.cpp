@@ -76,8 +76,14 @@ TEST_F(Configure, EachDeviceFaultGivesItsStatusWithinItsTime) {
   std::string nochallenge = sim_.AddDevice("model=KV2R segment=A challenge=none");
   std::string late = sim_.AddDevice("model=KV3R segment=B opmode=1");
   std::string leased = sim_.AddDevice("model=KV1R segment=A dhcp=1 static=10.71.0.90");
+  // Each reply preceded by a datagram too long for the receive buffer.
+  std::string bigAnnounce = sim_.AddDevice("model=KV2R segment=B oversize=announce");
+  std::string bigAck = sim_.AddDevice("model=KV3R segment=A oversize=ack");
+  std::string bigChallenge = sim_.AddDevice("model=KV1R segment=B oversize=challenge");
   ScanOnce();
-  for (const std::string* m : {&good, &refuse, &silent, &malformed, &nochallenge, &late, &leased})
+  // The scan itself reads on past such a datagram.
+  for (const std::string* m : {&good, &refuse, &silent, &malformed, &nochallenge, &late, &leased, &bigAnnounce,
+                               &bigAck, &bigChallenge})
     ASSERT_NE(Handle(*m), 0) << *m;
 
   // The text is checked before anything is sent.
@@ -90,6 +96,13 @@ TEST_F(Configure, EachDeviceFaultGivesItsStatusWithinItsTime) {
   EXPECT_TRUE(sim_.LogOfKind("setcfg").empty());
 
   EXPECT_EQ(KVxR_SetNetworkCfg(Handle(refuse), W("static|*|*|*"), 3000), -401);
+
+  // Receive errors end the waits with their own codes. (The oversized
+  // datagram answers every rediscovery on its segment, so it is off while the
+  // other devices there are asked.)
+  ASSERT_TRUE(sim_.Set(bigAnnounce, "oversize=-"));
+  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(bigAck), W("DHCP|*|*|*"), 3000), -403);
+  EXPECT_EQ(KVxR_RebootDevice(Handle(bigChallenge)), -211);
 
   // DHCP: the device's current address goes as the static one, not the given one.
   EXPECT_EQ(KVxR_SetNetworkCfg(Handle(leased), W("DHCP|10.1.2.3|*|*"), 3000), 0);
@@ -124,6 +137,9 @@ TEST_F(Configure, EachDeviceFaultGivesItsStatusWithinItsTime) {
   EXPECT_LT(plat::TicksSince(t0), 1500u);
   EXPECT_TRUE(sim_.LogOfKind("setcfg").empty());
   EXPECT_EQ(sim_.Show(late)["opmode"], "1");
+
+  ASSERT_TRUE(sim_.Set(bigAnnounce, "oversize=announce"));
+  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(bigAnnounce), W("DHCP|*|*|*"), 3000), -301);
 
   // Every request went to the limited broadcast.
   for (auto& l : sim_.LogOfKind("setcfg")) EXPECT_EQ(l["dst"], "255.255.255.255");
