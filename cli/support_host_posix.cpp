@@ -15,7 +15,8 @@ void LibraryHost::Run(uint32_t ms, const std::atomic<bool>* until) {
     uint32_t spent = plat::TicksSince(start);
     if (spent >= ms) return;
     uint32_t left = ms - spent;
-    KVxR_DispatchNotifications(left < 50 ? left : 50);
+    // -1: not the host thread, so nothing will ever arrive here.
+    if (KVxR_DispatchNotifications(left < 50 ? left : 50) < 0) return;
   }
 }
 

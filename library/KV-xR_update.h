@@ -70,7 +70,8 @@ KVXR_API int32_t KVXR_CALL KVxR_DbgEraseProductData(int32_t device);
 /* Linux only: there is no window thread, so the host thread calls this to run
  * pending notifications (device, update and recovery callbacks) on itself.
  * Waits up to timeoutMs for the first one, then runs every one that is due.
- * Returns how many were run. */
+ * Returns how many were run; -1 at once when called on another thread than
+ * the one that first called the library (only that thread receives them). */
 KVXR_API int32_t KVxR_DispatchNotifications(uint32_t timeoutMs);
 #endif
 

@@ -38,8 +38,7 @@ KVXR_API int32_t KVXR_CALL KVxR_SetDiscoveryMode(int32_t mode) {
 
 #ifndef _WIN32
 KVXR_API int32_t KVxR_DispatchNotifications(uint32_t timeoutMs) {
-  int32_t n = qs::plat::DispatchNotifications(timeoutMs);
-  return n < 0 ? 0 : n;
+  return qs::plat::DispatchNotifications(timeoutMs);
 }
 #endif
 }

@@ -286,6 +286,23 @@ TEST(DiscoveryMode, OnlyZeroAndOne) {
   EXPECT_EQ(DiscoveryModeFlag(), 0);
 }
 
+TEST_F(Delivery, NotificationsRunOnlyOnTheHostThread) {
+  if (test::HostCloseReachesLibrary()) GTEST_SKIP() << "Windows delivers through the window's own thread";
+  IScanResult* r = CreateScanResult(OnDevice, test::HostHandle());
+  ASSERT_NE(r, nullptr);
+  r->Report(false, Record(1, 1));
+  std::atomic<int32_t> other{0};
+  uint32_t t0 = plat::TickCount();
+  std::thread t([&] { other = plat::DispatchNotifications(2000); });
+  t.join();
+  EXPECT_EQ(other.load(), -1);
+  EXPECT_LT(plat::TicksSince(t0), 1000u);  // refused at once, not after the wait
+  EXPECT_TRUE(g_seen.empty());
+  test::Pump(200);
+  EXPECT_EQ(g_seen.size(), 1u);
+  r->Release();
+}
+
 // Last: the host goes away and takes the library's windows with it.
 TEST_F(Delivery, NothingIsDeliveredOnceTheHostIsGone) {
   IScanResult* r = CreateScanResult(OnDevice, test::HostHandle());

@@ -19,7 +19,8 @@ void Pump(uint32_t ms, const std::atomic<bool>* until) {
     uint32_t spent = plat::TicksSince(start);
     if (spent >= ms) return;
     uint32_t left = ms - spent;
-    KVxR_DispatchNotifications(left < 20 ? left : 20);
+    // -1: not the host thread, so nothing will ever arrive here.
+    if (KVxR_DispatchNotifications(left < 20 ? left : 20) < 0) return;
   }
 }
 
