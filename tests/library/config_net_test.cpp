@@ -80,7 +80,9 @@ TEST_F(Configure, EachDeviceFaultGivesItsStatusWithinItsTime) {
   std::string bigAnnounce = sim_.AddDevice("model=KV2R segment=B oversize=announce");
   std::string bigAck = sim_.AddDevice("model=KV3R segment=A oversize=ack");
   std::string bigChallenge = sim_.AddDevice("model=KV1R segment=B oversize=challenge");
+  std::string quietMode = sim_.AddDevice("model=KV2R segment=A opmode=4");
   ScanOnce();
+  ASSERT_NE(Handle(quietMode), 0);
   // The scan itself reads on past such a datagram.
   for (const std::string* m : {&good, &refuse, &silent, &malformed, &nochallenge, &late, &leased, &bigAnnounce,
                                &bigAck, &bigChallenge})
@@ -103,6 +105,12 @@ TEST_F(Configure, EachDeviceFaultGivesItsStatusWithinItsTime) {
   ASSERT_TRUE(sim_.Set(bigAnnounce, "oversize=-"));
   EXPECT_EQ(KVxR_SetNetworkCfg(Handle(bigAck), W("DHCP|*|*|*"), 3000), -403);
   EXPECT_EQ(KVxR_RebootDevice(Handle(bigChallenge)), -211);
+
+  // A device that sends no operation-mode report when asked again keeps the
+  // mode of the scan: changing its address does not reset it.
+  ASSERT_TRUE(sim_.Set(quietMode, "opmode_items=none"));
+  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(quietMode), W("static|*|*|*"), 3000), 0);
+  EXPECT_EQ(sim_.Show(quietMode)["opmode"], "4");
 
   // DHCP: the device's current address goes as the static one, not the given one.
   EXPECT_EQ(KVxR_SetNetworkCfg(Handle(leased), W("DHCP|10.1.2.3|*|*"), 3000), 0);
