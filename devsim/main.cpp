@@ -1,7 +1,7 @@
 // quillscan-devsim: plays any number of devices on the local segments.
-//   quillscan-devsim [--control IP:PORT] [--config FILE] [--device SPEC]...
+//   quillscan-devsim [--control IP:PORT] [--config FILE] [--device SETTINGS]...
 //                    [--ready-file FILE] [--exit-with-parent] [--no-addresses] [--quiet]
-// A device SPEC is one line of the configuration file: key=value settings.
+// SETTINGS for one device are one line of the configuration file: key=value pairs.
 // Control commands: devsim/control.h.
 #include <signal.h>
 #include <sys/prctl.h>
@@ -21,7 +21,7 @@ void OnSignal(int) { g_stop = 1; }
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: quillscan-devsim [--control IP:PORT] [--config FILE] [--device SPEC]...\n"
+               "usage: quillscan-devsim [--control IP:PORT] [--config FILE] [--device SETTINGS]...\n"
                "                        [--ready-file FILE] [--exit-with-parent] [--no-addresses] [--quiet]\n");
   return 2;
 }

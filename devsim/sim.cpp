@@ -122,10 +122,10 @@ bool Simulator::Start(const Options& options, std::string* error) {
     return false;
   }
   if (!opt_.configFile.empty() && !LoadConfig(opt_.configFile, error)) return false;
-  for (const auto& spec : opt_.devices) {
+  for (const auto& settings : opt_.devices) {
     std::vector<std::string> words, macs;
-    if (!SplitWords(spec, &words, error) || !AddDevices(words, 0, &macs, error)) {
-      *error = "--device " + spec + ": " + *error;
+    if (!SplitWords(settings, &words, error) || !AddDevices(words, 0, &macs, error)) {
+      *error = "--device " + settings + ": " + *error;
       return false;
     }
   }

@@ -2,7 +2,7 @@
 # Runs one command inside a test network of its own and removes the network
 # afterwards, whatever happens to the command.
 #
-#   testnet/run.sh [--timeout SECONDS] [--devices FILE] [--device SPEC]... [--keep-sim-log FILE]
+#   testnet/run.sh [--timeout SECONDS] [--devices FILE] [--device SETTINGS]... [--keep-sim-log FILE]
 #                  -- COMMAND [ARGS...]
 #
 # PC namespace:     qsa 10.71.0.1/20 (up), qsb 10.72.0.1/20 (up), qsc 10.73.0.1/20 (down), lo
@@ -15,7 +15,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 repo=$(dirname "$here")
 
 usage() {
-  echo "usage: testnet/run.sh [--timeout SECONDS] [--devices FILE] [--device SPEC]... [--keep-sim-log FILE] -- COMMAND [ARGS...]" >&2
+  echo "usage: testnet/run.sh [--timeout SECONDS] [--devices FILE] [--device SETTINGS]... [--keep-sim-log FILE] -- COMMAND [ARGS...]" >&2
   exit 2
 }
 

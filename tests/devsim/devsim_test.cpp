@@ -167,10 +167,10 @@ class DevSim : public ::testing::Test {
     ASSERT_TRUE(sim.Reset());
     ASSERT_TRUE(a.ok() && b.ok());
   }
-  std::string Add(const std::string& spec) {
+  std::string Add(const std::string& settings) {
     std::string why;
-    std::string mac = sim.AddDevice(spec, &why);
-    EXPECT_FALSE(mac.empty()) << spec << ": " << why;
+    std::string mac = sim.AddDevice(settings, &why);
+    EXPECT_FALSE(mac.empty()) << settings << ": " << why;
     return mac;
   }
   std::map<std::string, std::string> Show(const std::string& mac) { return sim.Show(mac); }

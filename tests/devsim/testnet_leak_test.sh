@@ -68,7 +68,7 @@ pid=$!
 wait $pid; rc=$?
 [ -z "$(ip netns list | awk '{print $1}' | grep "^qs$pid")" ] && ok "no namespace of the failed start is left" ||
   bad "the failed start left a namespace"
-[ $rc = 125 ] && ok "a simulator that refuses its devices gives 125" || bad "bad device spec: exit $rc"
+[ $rc = 125 ] && ok "a simulator that refuses its devices gives 125" || bad "bad device settings: exit $rc"
 [ ! -e "$work/nosim" ] && ok "the command did not run without a simulator" || bad "the command ran"
 [ "$(host_links)" = "$links_before" ] && ! ls "$QS_TESTNET_STATE"/*.net >/dev/null 2>&1 &&
   ok "a failed start leaves nothing behind" || bad "a failed start left something"

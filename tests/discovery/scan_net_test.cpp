@@ -93,10 +93,10 @@ struct ScanNet : ::testing::Test {
     ASSERT_TRUE(mgr->Advise(sink.get(), true));
   }
 
-  std::string Add(const std::string& spec) {
+  std::string Add(const std::string& settings) {
     std::string why;
-    std::string mac = sim.AddDevice(spec, &why);
-    EXPECT_FALSE(mac.empty()) << spec << ": " << why;
+    std::string mac = sim.AddDevice(settings, &why);
+    EXPECT_FALSE(mac.empty()) << settings << ": " << why;
     return Lower(mac);
   }
 

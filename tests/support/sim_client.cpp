@@ -126,21 +126,21 @@ bool SimClient::Command(const std::string& line, std::vector<std::string>* lines
 
 bool SimClient::Reset() { return Command("reset"); }
 
-std::string SimClient::AddDevice(const std::string& spec, std::string* error) {
+std::string SimClient::AddDevice(const std::string& settings, std::string* error) {
   std::vector<std::string> lines;
-  if (!Command("add " + spec, &lines, error)) return "";
+  if (!Command("add " + settings, &lines, error)) return "";
   for (const auto& l : lines)
     if (l.compare(0, 4, "mac=") == 0) return l.substr(4);
   if (error) *error = "no MAC in the reply";
   return "";
 }
 
-bool SimClient::Set(const std::string& mac, const std::string& spec, std::string* error) {
-  return Command("set " + mac + " " + spec, nullptr, error);
+bool SimClient::Set(const std::string& mac, const std::string& settings, std::string* error) {
+  return Command("set " + mac + " " + settings, nullptr, error);
 }
 
 bool SimClient::Remove(const std::string& mac) { return Command("remove " + mac); }
-bool SimClient::Flood(const std::string& spec) { return Command("flood " + spec); }
+bool SimClient::Flood(const std::string& settings) { return Command("flood " + settings); }
 
 std::vector<std::string> SimClient::Log() {
   std::vector<std::string> l;

@@ -35,12 +35,12 @@ class SimClient {
   bool Command(const std::string& line, std::vector<std::string>* lines = nullptr, std::string* error = nullptr);
   bool Reset();
   // Adds a device ("model=KV1R mac=... ip=... segment=A ..."); returns its MAC
-  // (the simulator picks one when the spec has none), "" on failure.
-  std::string AddDevice(const std::string& spec, std::string* error = nullptr);
-  bool Add(const std::string& spec) { return !AddDevice(spec).empty(); }
-  bool Set(const std::string& mac, const std::string& spec, std::string* error = nullptr);
+  // (the simulator picks one when the settings name none), "" on failure.
+  std::string AddDevice(const std::string& settings, std::string* error = nullptr);
+  bool Add(const std::string& settings) { return !AddDevice(settings).empty(); }
+  bool Set(const std::string& mac, const std::string& settings, std::string* error = nullptr);
   bool Remove(const std::string& mac);
-  bool Flood(const std::string& spec);
+  bool Flood(const std::string& settings);
   std::vector<std::string> Log();    // datagrams received since reset/clearlog
   std::vector<std::string> Sent();   // datagrams the devices sent
   std::vector<std::string> Winks();  // winks received
