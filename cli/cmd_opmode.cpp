@@ -44,40 +44,27 @@ int RunOpMode(const std::vector<std::string>& all) {
     return kExitUsage;
   }
   LibraryHost host;
-  if (!host.Open()) {
-    std::fprintf(stderr, "quillscan-cli opmode: no window for the library's notifications\n");
-    return kExitFailed;
-  }
-  std::map<std::string, KvxrDevice> found;
-  int32_t st = 0;
-  if (!ScanKvxrDevices(host, limited, &found, &st)) {
-    std::fprintf(stderr, "quillscan-cli opmode: the KV-xR scan did not run (status %d)\n", static_cast<int>(st));
-    return kExitFailed;
-  }
-  auto it = found.find(mac);
-  if (it == found.end()) {
-    std::fprintf(stderr, "quillscan-cli opmode: no KV-xR device %s answered the scan\n", mac.c_str());
-    return kExitFailed;
-  }
+  KvxrDevice device;
+  if (!OpenAndFindKvxrDevice(host, "opmode", mac, limited, &device)) return kExitFailed;
   if (args.size() == 1) {
     uint8_t mode = 0;
-    st = KVxR_ReadOperationMode(it->second.handle, &mode);
+    int32_t st = KVxR_ReadOperationMode(device.handle, &mode);
     host.Close();
     if (st != 0) {
       std::fprintf(stderr, "quillscan-cli opmode: %s\n", StatusMeaning(KvxrCall::ReadOperationMode, st).c_str());
       return kExitFailed;
     }
-    std::printf("%s %s: operation mode %u (0x%02X)\n", it->second.model.c_str(), mac.c_str(), mode, mode);
+    std::printf("%s %s: operation mode %u (0x%02X)\n", device.model.c_str(), mac.c_str(), mode, mode);
     return kExitOk;
   }
-  st = KVxR_WriteOperationMode(it->second.handle, value);
+  int32_t st = KVxR_WriteOperationMode(device.handle, value);
   host.Close();
   if (st != 0) {
     std::fprintf(stderr, "quillscan-cli opmode: not written: %s\n",
                  StatusMeaning(KvxrCall::WriteOperationMode, st).c_str());
     return kExitFailed;
   }
-  std::printf("%s %s: operation mode set to %u (0x%02X)\n", it->second.model.c_str(), mac.c_str(), value, value);
+  std::printf("%s %s: operation mode set to %u (0x%02X)\n", device.model.c_str(), mac.c_str(), value, value);
   return kExitOk;
 }
 

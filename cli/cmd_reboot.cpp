@@ -25,28 +25,15 @@ int RunReboot(const std::vector<std::string>& all) {
     return kExitUsage;
   }
   LibraryHost host;
-  if (!host.Open()) {
-    std::fprintf(stderr, "quillscan-cli reboot: no window for the library's notifications\n");
-    return kExitFailed;
-  }
-  std::map<std::string, KvxrDevice> found;
-  int32_t st = 0;
-  if (!ScanKvxrDevices(host, limited, &found, &st)) {
-    std::fprintf(stderr, "quillscan-cli reboot: the KV-xR scan did not run (status %d)\n", static_cast<int>(st));
-    return kExitFailed;
-  }
-  auto it = found.find(mac);
-  if (it == found.end()) {
-    std::fprintf(stderr, "quillscan-cli reboot: no KV-xR device %s answered the scan\n", mac.c_str());
-    return kExitFailed;
-  }
-  st = KVxR_RebootDevice(it->second.handle);
+  KvxrDevice device;
+  if (!OpenAndFindKvxrDevice(host, "reboot", mac, limited, &device)) return kExitFailed;
+  int32_t st = KVxR_RebootDevice(device.handle);
   host.Close();
   if (st != 0) {
     std::fprintf(stderr, "quillscan-cli reboot: %s\n", StatusMeaning(KvxrCall::Reboot, st).c_str());
     return kExitFailed;
   }
-  std::printf("%s %s at %s: rebooting\n", it->second.model.c_str(), mac.c_str(), it->second.address.c_str());
+  std::printf("%s %s at %s: rebooting\n", device.model.c_str(), mac.c_str(), device.address.c_str());
   return kExitOk;
 }
 

@@ -50,23 +50,10 @@ int RunSetIp(const std::vector<std::string>& all) {
   }
 
   LibraryHost host;
-  if (!host.Open()) {
-    std::fprintf(stderr, "quillscan-cli set-ip: no window for the library's notifications\n");
-    return kExitFailed;
-  }
-  std::map<std::string, KvxrDevice> found;
+  KvxrDevice device;
+  if (!OpenAndFindKvxrDevice(host, "set-ip", mac, limited, &device, "; nothing was changed")) return kExitFailed;
+  const KvxrDevice before = device;
   int32_t st = 0;
-  if (!ScanKvxrDevices(host, limited, &found, &st)) {
-    std::fprintf(stderr, "quillscan-cli set-ip: the KV-xR scan did not run (status %d)\n", static_cast<int>(st));
-    return kExitFailed;
-  }
-  auto it = found.find(mac);
-  if (it == found.end()) {
-    std::fprintf(stderr, "quillscan-cli set-ip: no KV-xR device %s answered the scan; nothing was changed\n",
-                 mac.c_str());
-    return kExitFailed;
-  }
-  const KvxrDevice before = it->second;
   std::string text = dhcp ? "DHCP|*|*|*"
                           : "static|" + DottedText(addr) + "|" + DottedText(mask) + "|" + DottedText(gw);
   std::u16string wide(text.begin(), text.end());
@@ -93,8 +80,9 @@ int RunSetIp(const std::vector<std::string>& all) {
 
   const uint32_t start = plat::TickCount();
   while (plat::TicksSince(start) < kComeBackMs) {
+    std::map<std::string, KvxrDevice> found;
     if (!ScanKvxrDevices(host, limited, &found, &st)) break;
-    it = found.find(mac);
+    auto it = found.find(mac);
     if (it == found.end()) continue;
     const KvxrDevice& now = it->second;
     bool settled = dhcp ? now.dhcp : (!now.dhcp && now.address == DottedText(addr));

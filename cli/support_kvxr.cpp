@@ -141,4 +141,25 @@ std::string StatusMeaning(KvxrCall call, int32_t st) {
   return std::string(b) + (m ? m : "unexpected status");
 }
 
+bool OpenAndFindKvxrDevice(LibraryHost& host, const char* command, const std::string& mac, bool limitedBroadcast,
+                           KvxrDevice* device, const char* note) {
+  if (!host.Open()) {
+    std::fprintf(stderr, "quillscan-cli %s: no window for the library's notifications\n", command);
+    return false;
+  }
+  std::map<std::string, KvxrDevice> found;
+  int32_t st = 0;
+  if (!ScanKvxrDevices(host, limitedBroadcast, &found, &st)) {
+    std::fprintf(stderr, "quillscan-cli %s: the KV-xR scan did not run (status %d)\n", command, static_cast<int>(st));
+    return false;
+  }
+  auto it = found.find(mac);
+  if (it == found.end()) {
+    std::fprintf(stderr, "quillscan-cli %s: no KV-xR device %s answered the scan%s\n", command, mac.c_str(), note);
+    return false;
+  }
+  *device = it->second;
+  return true;
+}
+
 }  // namespace qs::cli

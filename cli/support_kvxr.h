@@ -33,6 +33,11 @@ std::string DottedText(uint32_t a);
 bool ScanKvxrDevices(LibraryHost& host, bool limitedBroadcast, std::map<std::string, KvxrDevice>* out,
                      int32_t* status);
 
+// Opens the host, scans and finds the device with that MAC; says on stderr why
+// it cannot ("quillscan-cli <command>: ..."), with note after a missing device.
+bool OpenAndFindKvxrDevice(LibraryHost& host, const char* command, const std::string& mac, bool limitedBroadcast,
+                           KvxrDevice* device, const char* note = "");
+
 enum class KvxrCall { SetNetworkCfg, Reboot, WriteOperationMode, ReadOperationMode };
 // "-402: no acknowledgement ..." for the status of the call.
 std::string StatusMeaning(KvxrCall call, int32_t status);
