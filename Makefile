@@ -20,5 +20,10 @@ build: deps
 fuzz: deps
 	scripts/fuzz.sh
 
+# Every benchmark script against the native build (each runs in a test network of its own).
+bench: deps
+	scripts/build.sh native
+	for b in bench/*.sh; do $$b || exit 1; done
+
 clean:
 	rm -rf build
