@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "firmware/binary_image.h"
+#include "firmware/byte_source.h"
 #include "firmware/image_builder.h"
 
 namespace qs::fw {
@@ -30,6 +31,16 @@ class ImageBase : public IBinaryImage {
   const std::u16string& path() const { return path_; }
 
  protected:
+  // A new image of one reader, read from src, with one reference for the
+  // caller; null when the text is refused or memory ran out.
+  template <class Image>
+  static IBinaryImage* LoadWith(ByteSource& src, const std::u16string& path, size_t limit);
+  template <class Image>
+  static IBinaryImage* LoadFileWith(const std::u16string& path);
+
+  // The reader's own part: the records of src into the chunk list.
+  virtual bool Read(ByteSource& src, size_t limit) = 0;
+
   // Builds the chunk list from the collected records; false when memory ran out.
   template <class Chunk>
   bool TakeChunks(ImageBuilder& builder);
@@ -38,6 +49,28 @@ class ImageBase : public IBinaryImage {
   std::u16string path_;
   std::vector<Ref<IBinaryImageChunk>> chunks_;
 };
+
+template <class Image>
+IBinaryImage* ImageBase::LoadWith(ByteSource& src, const std::u16string& path, size_t limit) {
+  ImageBase* img = nullptr;
+  try {
+    img = CreateObject<RCObject2<Image>>(path);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  if (!img->Read(src, limit)) {
+    img->Release();
+    return nullptr;
+  }
+  return img;
+}
+
+template <class Image>
+IBinaryImage* ImageBase::LoadFileWith(const std::u16string& path) {
+  FileByteSource src;
+  if (!src.Open(path)) return nullptr;
+  return LoadWith<Image>(src, path, kMaxImageBytes);
+}
 
 template <class Chunk>
 bool ImageBase::TakeChunks(ImageBuilder& builder) {

@@ -76,23 +76,9 @@ bool IntellecHex::Read(ByteSource& src, size_t limit) {
 }
 
 IBinaryImage* IntellecHex::LoadFrom(ByteSource& src, const std::u16string& path, size_t limit) {
-  IntellecHex* img = nullptr;
-  try {
-    img = CreateObject<RCObject2<IntellecHex>>(path);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-  if (!img->Read(src, limit)) {
-    img->Release();
-    return nullptr;
-  }
-  return img;
+  return LoadWith<IntellecHex>(src, path, limit);
 }
 
-IBinaryImage* IntellecHex::Load(const std::u16string& path) {
-  FileByteSource src;
-  if (!src.Open(path)) return nullptr;
-  return LoadFrom(src, path);
-}
+IBinaryImage* IntellecHex::Load(const std::u16string& path) { return LoadFileWith<IntellecHex>(path); }
 
 }  // namespace qs::fw

@@ -101,23 +101,9 @@ bool MotorolaHex::Read(ByteSource& src, size_t limit) {
 }
 
 IBinaryImage* MotorolaHex::LoadFrom(ByteSource& src, const std::u16string& path, size_t limit) {
-  MotorolaHex* img = nullptr;
-  try {
-    img = CreateObject<RCObject2<MotorolaHex>>(path);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-  if (!img->Read(src, limit)) {
-    img->Release();
-    return nullptr;
-  }
-  return img;
+  return LoadWith<MotorolaHex>(src, path, limit);
 }
 
-IBinaryImage* MotorolaHex::Load(const std::u16string& path) {
-  FileByteSource src;
-  if (!src.Open(path)) return nullptr;
-  return LoadFrom(src, path);
-}
+IBinaryImage* MotorolaHex::Load(const std::u16string& path) { return LoadFileWith<MotorolaHex>(path); }
 
 }  // namespace qs::fw
