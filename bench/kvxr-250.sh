@@ -3,7 +3,7 @@
 # scan: how many were reported (and with a version), the time to the done
 # callback, and the scanning process's peak thread count and memory.
 #
-#   bench/kvxr-250.sh [native|win64]...     (default: native, and win64 when built)
+#   bench/kvxr-250.sh [native|win32|win64]...     (default: native, and win64 when built)
 #
 # Uses the probe of the build root ($QS_BUILD_ROOT, default "build"): build
 # the kvxr-scan-probe target first. Runs only inside its own test network.
@@ -67,10 +67,11 @@ status=0
 for b in "${builds[@]}"; do
   case "$b" in
     native) cmd=("$br/native/tests/library/kvxr-scan-probe") ;;
-    win64)
+    win32|win64)
       export WINEPREFIX=${WINEPREFIX:-/tmp/wine-bench-$(id -u)}
-      [ -d "$WINEPREFIX" ] || { WINEDEBUG=-all /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1; wineserver -w; }
-      cmd=("$repo/tests/library/with-display.sh" "$repo/scripts/wine-run.sh" "$br/win64/tests/library/kvxr-scan-probe.exe") ;;
+      loader=/usr/lib/wine/wine64; [ "$b" = win32 ] && loader=/usr/lib/wine/wine
+      [ -d "$WINEPREFIX" ] || { WINEDEBUG=-all $loader wineboot -i >/dev/null 2>&1; wineserver -w; }
+      cmd=("$repo/tests/library/with-display.sh" "$repo/scripts/wine-run.sh" "$br/$b/tests/library/kvxr-scan-probe.exe") ;;
     *) echo "kvxr-250.sh: unknown build $b" >&2; exit 2 ;;
   esac
   [ -e "${cmd[-1]}" ] || { echo "kvxr-250.sh: no probe at ${cmd[-1]}" >&2; status=1; continue; }
