@@ -84,13 +84,13 @@ void DeviceManager::OnLibraryLine(int32_t key, std::u16string_view line) {
   if (!ParseDeviceLine(plat::WideToAnsi(line), &d)) return;
 
   KVxR_WCHAR serial[200] = {};
-  library_.getSerial(key, serial, 200);
+  const bool serialKnown = library_.getSerial(key, serial, 200) == 0;
   serial[199] = 0;  // whatever the library did, the text ends in the buffer
   std::u16string wideSerial;
   for (size_t i = 0; i < 200 && serial[i]; ++i) wideSerial.push_back(static_cast<char16_t>(serial[i]));
 
   auto details = std::make_unique<DeviceDetails>();
-  library_.getHardwareId(key, details->hardwareId);
+  const bool idKnown = library_.getHardwareId(key, details->hardwareId) == 0;
   PutAddress(d.currentAddress, details->currentAddress);
   std::memcpy(details->mac, d.mac, 6);
   details->dhcp = d.dhcp ? 1 : 0;
@@ -100,6 +100,9 @@ void DeviceManager::OnLibraryLine(int32_t key, std::u16string_view line) {
   details->SetSerial(plat::WideToAnsi(wideSerial));
   details->SetText("");
   details->SetModelName(d.row->displayName);
+  // A line delivered after the next scan began carries a handle the library
+  // no longer knows: what an earlier line told stays, rather than a blank.
+  if (!serialKnown || !idKnown) KeepKnownIdentity(d.row, d.mac, serialKnown, idKnown, *details);
 
   DeviceReport r;
   r.row = d.row;
@@ -108,6 +111,18 @@ void DeviceManager::OnLibraryLine(int32_t key, std::u16string_view line) {
   std::memcpy(r.mac, d.mac, 6);
   r.details = std::move(details);
   AddOrUpdate(std::move(r));
+}
+
+void DeviceManager::KeepKnownIdentity(const ModelRow* row, const uint8_t mac[6], bool serialKnown, bool idKnown,
+                                      DeviceDetails& details) {
+  for (const Ref<IDeviceInfoX>& d : devices_) {
+    if (!d->Matches(row, mac)) continue;
+    const DeviceDetails* known = DetailsOf(d.get());
+    if (!known) return;
+    if (!serialKnown) details.serial = known->serial;
+    if (!idKnown) std::memcpy(details.hardwareId, known->hardwareId, sizeof details.hardwareId);
+    return;
+  }
 }
 
 void DeviceManager::AddOrUpdate(DeviceReport&& report) {

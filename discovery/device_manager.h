@@ -53,6 +53,8 @@ class DeviceManager : public IDevMgr {
  private:
   static void OnDatagram(const uint8_t* data, size_t len, void* context);
   void Notify(IDeviceInfoX* record);
+  void KeepKnownIdentity(const ModelRow* row, const uint8_t mac[6], bool serialKnown, bool idKnown,
+                         DeviceDetails& details);
 
   std::vector<Ref<IDeviceInfoX>> devices_;
   std::vector<Ref<IDiscoverySink>> sinks_;

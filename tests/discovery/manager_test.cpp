@@ -22,14 +22,18 @@ int32_t KVXR_CALL FakeMode(int32_t m) {
   return 0;
 }
 int32_t KVXR_CALL FakeScan(int32_t, KVxR_DeviceCallback, KVxR_DoneCallback) { return 0; }
+int32_t g_staleKey = -1;  // the library answers -100 for it, as for a handle of an earlier scan
+
 int32_t KVXR_CALL FakeSerial(int32_t key, KVxR_WCHAR* out, uint32_t cap) {
   g_keysAsked.push_back(key);
+  if (key == g_staleKey) return -100;
   if (cap < g_serial.size() + 1) return -101;
   for (size_t i = 0; i < g_serial.size(); ++i) out[i] = static_cast<KVxR_WCHAR>(g_serial[i]);
   out[g_serial.size()] = 0;
   return 0;
 }
-int32_t KVXR_CALL FakeId(int32_t, uint8_t* out) {
+int32_t KVXR_CALL FakeId(int32_t key, uint8_t* out) {
+  if (key == g_staleKey) return -100;
   std::memcpy(out, g_id, 16);
   return 0;
 }
@@ -72,6 +76,7 @@ struct Fixture : ::testing::Test {
   void SetUp() override {
     g_keysAsked.clear();
     g_serial = u"SN-0001";
+    g_staleKey = -1;
     mgr = Ref<Manager>::Adopt(CreateObject<Manager>(kFakeLibrary, NoInterfaces));
     sink = Ref<Sink>::Adopt(CreateObject<Sink>());
     ASSERT_TRUE(mgr->Advise(sink.get(), true));
@@ -178,6 +183,30 @@ TEST_F(Fixture, LibraryLineBecomesARecordWithDetails) {
   d->GetMac(mac);
   EXPECT_EQ(mac[5], 0xAA);
   EXPECT_EQ(g_keysAsked, (std::vector<int32_t>{42}));
+}
+
+TEST_F(Fixture, ALineWithAStaleHandleKeepsTheKnownSerialAndIdentifier) {
+  mgr->OnLibraryLine(7, Line("KV-3R|10.71.0.20|00:11:22:33:44:66|1.5|DHCP|10.71.0.20|255.255.240.0|10.71.0.254"));
+  g_staleKey = 8;  // delivered after the next scan replaced the one that issued it
+  mgr->OnLibraryLine(8, Line("KV-3R|10.71.0.77|00:11:22:33:44:66|1.5|static|10.71.0.77|255.255.240.0|10.71.0.254"));
+  ASSERT_EQ(mgr->devices().size(), 1u);
+  IDeviceInfoX* d = mgr->devices()[0].get();
+  EXPECT_EQ(d->GetCurrentAddress(), 0x0A47004Du);  // the rest of the line is taken
+  EXPECT_FALSE(d->IsDhcp());
+  EXPECT_EQ(d->GetSerial(), u"SN-0001");
+  uint8_t id[16];
+  d->GetHardwareId(id);
+  EXPECT_EQ(std::memcmp(id, g_id, 16), 0);
+}
+
+TEST_F(Fixture, AStaleHandleForANewDeviceLeavesItsIdentityBlank) {
+  g_staleKey = 3;
+  mgr->OnLibraryLine(3, Line("KV-1R|10.0.0.5|00:11:22:33:44:55|*|DHCP|10.0.0.5|255.255.255.0|10.0.0.1"));
+  ASSERT_EQ(mgr->devices().size(), 1u);
+  EXPECT_EQ(mgr->devices()[0]->GetSerial(), u"");
+  uint8_t id[16];
+  mgr->devices()[0]->GetHardwareId(id);
+  EXPECT_EQ(id[0], 0);
 }
 
 TEST_F(Fixture, LongSerialIsCutTo24Characters) {
