@@ -31,11 +31,7 @@ bool ParseByte(const std::string& t, uint8_t* out) {
 
 int RunOpMode(const std::vector<std::string>& all) {
   std::vector<std::string> args;
-  bool limited = true;
-  for (const std::string& a : all) {
-    if (a == "--xp") limited = false;
-    else args.push_back(a);
-  }
+  const bool limited = TakeLimitedBroadcastOption(all, &args);
   std::string mac;
   uint8_t value = 0;
   if (args.empty() || args.size() > 2 || !ParseMacArgument(args[0], &mac) ||

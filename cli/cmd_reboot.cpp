@@ -14,11 +14,7 @@ namespace {
 
 int RunReboot(const std::vector<std::string>& all) {
   std::vector<std::string> args;
-  bool limited = true;
-  for (const std::string& a : all) {
-    if (a == "--xp") limited = false;
-    else args.push_back(a);
-  }
+  const bool limited = TakeLimitedBroadcastOption(all, &args);
   std::string mac;
   if (args.size() != 1 || !ParseMacArgument(args[0], &mac)) {
     std::fprintf(stderr, "usage: quillscan-cli reboot <MAC> [--xp]   (MAC: six hex pairs)\n");

@@ -25,11 +25,7 @@ int Usage(const std::string& why) {
 
 int RunSetIp(const std::vector<std::string>& all) {
   std::vector<std::string> args;
-  bool limited = true;
-  for (const std::string& a : all) {
-    if (a == "--xp") limited = false;
-    else args.push_back(a);
-  }
+  const bool limited = TakeLimitedBroadcastOption(all, &args);
   std::string mac;
   if (args.size() < 2) return Usage("missing arguments");
   if (!ParseMacArgument(args[0], &mac)) return Usage("'" + args[0] + "' is not a MAC address (six hex pairs)");

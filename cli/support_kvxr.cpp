@@ -93,6 +93,16 @@ std::string DottedText(uint32_t a) {
   return b;
 }
 
+bool TakeLimitedBroadcastOption(const std::vector<std::string>& all, std::vector<std::string>* rest) {
+  bool limited = true;
+  rest->clear();
+  for (const std::string& a : all) {
+    if (a == "--xp") limited = false;
+    else rest->push_back(a);
+  }
+  return limited;
+}
+
 bool ScanKvxrDevices(LibraryHost& host, bool limitedBroadcast, std::map<std::string, KvxrDevice>* out,
                      int32_t* status) {
   out->clear();

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "cli/support_host.h"
 
@@ -27,6 +28,10 @@ bool ParseDottedQuad(const std::string& text, uint32_t* out);
 // Ones then zeros, not all zeros.
 bool IsContiguousNetmask(uint32_t mask);
 std::string DottedText(uint32_t a);
+
+// The arguments without "--xp" into *rest; false (directed broadcast) when
+// "--xp" was among them, else true (limited broadcast).
+bool TakeLimitedBroadcastOption(const std::vector<std::string>& all, std::vector<std::string>* rest);
 
 // One library scan from this thread (about 6 s): every reported device by MAC
 // (the last report of a MAC wins). status: what KVxR_DiscoverDevices answered.
