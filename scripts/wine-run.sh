@@ -3,10 +3,7 @@
 # per run by run-tests.sh). gtest's XML output goes to QS_XML_DIR when set.
 set -u
 exe=$1; shift
-case "$(file -b "$exe")" in
-  *x86-64*) wine=/usr/lib/wine/wine64 ;;
-  *) wine=/usr/lib/wine/wine ;;
-esac
+wine=$("$(dirname "$0")/wine-loader.sh" "$exe") || exit 125
 export WINEDEBUG=${WINEDEBUG:--all}
 # Wine's sockets are made by the prefix's wineserver, in the network namespace
 # where that server started. Inside a test network (testnet/run.sh) a server

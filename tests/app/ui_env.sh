@@ -3,7 +3,7 @@
 # driver. Source it with exe and driver set (full paths).
 work=$(mktemp -d /tmp/qs-ui.XXXXXX)
 export WINEPREFIX=${QS_UI_WINEPREFIX:-/tmp/quillscan-ui-wine-$(id -u)} WINEDEBUG=-all
-case "$(file -b "$exe")" in *x86-64*) wine=/usr/lib/wine/wine64 ;; *) wine=/usr/lib/wine/wine ;; esac
+wine=$("$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine-loader.sh" "$exe") || exit 1
 wineserver=/usr/lib/wine/wineserver64
 [ -x "$wineserver" ] || wineserver=/usr/lib/wine/wineserver32
 # One run at a time per prefix: a second Wine server for it would not start.
