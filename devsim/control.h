@@ -25,8 +25,9 @@
 //   winks                     winks received (kind=text or kind=auth)
 //   counts                    "devices=N log=N sent=N winks=N"
 //   clearlog                  empty log, sent and winks
-//   reboot MAC [MS]           the device goes silent for MS ms (default its
-//                             reboot_ms) and comes back with pending settings
+//   reboot MAC [MS]           the device goes silent at once for MS ms
+//                             (default its reboot_ms; no reboot_delay) and
+//                             comes back with pending settings
 //   flood count=N [size=S] [duration=MS] [to=IP:PORT]
 //                             junk datagrams (1..S bytes, some shaped like
 //                             replies): to=: now, to that address; else to
@@ -56,8 +57,9 @@
 //   mac=MAC,MAC|- valid=0|1
 //
 // A device answers only requests that arrive on its segment while it is
-// online, and the text scan, discover and version query only when sent to
-// its address, a broadcast of its segment or 255.255.255.255.
+// online or going down, and the text scan, discover and version query only
+// when sent to its address, its own directed broadcast (address OR NOT
+// netmask, not that of another subnet) or 255.255.255.255.
 #pragma once
 #include <cstddef>
 

@@ -9,7 +9,7 @@ namespace qs::devsim {
 namespace {
 
 const char* const kSegmentNames[] = {"A", "B", "both"};
-const char* const kPowerNames[] = {"online", "rebooting"};
+const char* const kPowerNames[] = {"online", "going-down", "rebooting"};
 const char* const kDigestNames[] = {"good", "bad", "oldnonce"};
 const char* const kMuteNames[] = {"text", "auth", "kv", "opmode", "version", "setcfg", "reboot", "challenge", "all"};
 const char* const kOversizeNames[] = {"text", "announce", "opmode", "version", "ack", "challenge"};
@@ -109,7 +109,9 @@ SettingTable CoreSettings() {
               f.Flag("kvxr", &Device::kvxr, "speaks the KV-xR protocols of 9010 (default: model begins with KV)"),
               f.Kinds("mute", &Device::mute, kMuteNames, "those requests get no answer"),
               f.Kinds("oversize", &Device::oversize, kOversizeNames,
-                      "those replies come after a 3000-byte datagram"),
+                      "those replies come after a datagram of oversize_size bytes"),
+              f.Number<uint32_t>("oversize_size", &Device::oversizeSize, 65507,
+                                 "bytes of that datagram (1025: one beyond the program's 1024-byte buffer)", 1),
               f.Choice("digest", &Device::digest, kDigestNames,
                        "trailer of authenticated replies: right, one bit off, or signed with the request before"),
               f.Value<int>(
@@ -124,7 +126,9 @@ SettingTable CoreSettings() {
               f.Number<uint32_t>("announce_len", &Device::announceLen, 1400, "announce payload bytes (114: complete)"),
               f.Number<uint32_t>("announce_repeat", &Device::announceRepeat, 100, "each announce and text reply this many times"),
               f.Millis("reboot_ms", &Device::rebootMs, "silent this long when restarting"),
-              f.State("state", "online or rebooting",
+              f.Millis("reboot_delay", &Device::rebootDelayMs,
+                       "after accepting a reboot, still answers this long before going silent"),
+              f.State("state", "online, going-down (a reboot accepted, still answering) or rebooting",
                       [](const Device& d) { return std::string(kPowerNames[static_cast<size_t>(d.power)]); }),
               f.State("boots", "restarts completed", [](const Device& d) { return std::to_string(d.boots); }),
           }};

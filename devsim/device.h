@@ -15,8 +15,9 @@
 namespace qs::devsim {
 
 enum class Segment : uint8_t { A, B, Both };
-// online: answers; rebooting: silent until it starts again.
-enum class Power : uint8_t { Online, Down };
+// online: answers; going-down: has accepted a reboot and still answers until
+// its delay is over; rebooting: silent until it starts again.
+enum class Power : uint8_t { Online, GoingDown, Down };
 enum class Digest : uint8_t { Good, Bad, OldNonce };
 // What a device can be made to leave unanswered (mute=).
 enum class Mute : uint8_t { Text, Auth, Kv, OpMode, Version, SetCfg, Reboot, Challenge, All };
@@ -59,7 +60,8 @@ struct Device {
   uint32_t announceRepeat = 1;
 
   // restarts
-  uint32_t rebootMs = 3000;  // silent this long
+  uint32_t rebootMs = 3000;    // silent this long
+  uint32_t rebootDelayMs = 0;  // still answering this long after accepting a reboot
   Power power = Power::Online;
   uint32_t boots = 0;
 

@@ -203,6 +203,18 @@ void Simulator::Restart(Device& d, uint32_t ms) {
   AfterFor(d, ms, [this](Device& dev) { Boot(dev); });
 }
 
+void Simulator::Reboot(Device& d) {
+  if (d.power != Power::Online) return;  // going down already
+  if (d.rebootDelayMs == 0) {
+    Restart(d, d.rebootMs);
+    return;
+  }
+  d.power = Power::GoingDown;
+  AfterFor(d, d.rebootDelayMs, [this](Device& dev) {
+    if (dev.power == Power::GoingDown) Restart(dev, dev.rebootMs);
+  });
+}
+
 void Simulator::Boot(Device& d) {
   if (d.power != Power::Down) return;
   bool wasDhcp = d.dhcp;

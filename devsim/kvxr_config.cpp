@@ -1,7 +1,11 @@
 // Set-config and the authenticated reboot of KV-xR devices. Both arrive as
-// broadcasts on 9010 and name the device by its hardware identifier; network
-// settings wait for the restart, the operation mode applies at once.
+// broadcasts on 9010 and name the device by its hardware identifier. A
+// set-config is taken only when its MAC, model, serial and text fields are
+// the device's own (as its announce carries them) and its DHCP byte is 0 or 1;
+// network settings wait for the restart, the operation mode applies at once.
+// A reboot challenge is answered in time or not at all.
 #include <cstring>
+#include <iterator>
 
 #include "devsim/families.h"
 #include "devsim/sim.h"
@@ -16,14 +20,18 @@ enum class Ack : uint8_t { Accept, Refuse, None };
 const char* const kAckNames[] = {"accept", "refuse", "none"};
 enum class ChallengeFault : uint8_t { Good, Zeros, Malformed, None };
 const char* const kChallengeNames[] = {"good", "zeros", "malformed", "none"};
-enum class Response : uint8_t { None, Ok, Wrong, WrongNonce, NoChallenge };
-const char* const kResponseNames[] = {"none", "ok", "wrong", "wrong-nonce", "no-challenge"};
+enum class Response : uint8_t { None, Ok, Wrong, WrongNonce, NoChallenge, Expired };
+const char* const kResponseNames[] = {"none", "ok", "wrong", "wrong-nonce", "no-challenge", "expired"};
+enum class Verdict : uint8_t { None, Accepted, Refused, WrongMac, WrongModel, WrongSerial, WrongText, BadDhcp };
+const char* const kVerdictNames[] = {"none",        "accepted",     "refused",   "wrong-mac",
+                                     "wrong-model", "wrong-serial", "wrong-text", "bad-dhcp"};
 
 struct KvxrConfigState : FamilyState {
   // faults
   Ack ack = Ack::Accept;
   ChallengeFault challenge = ChallengeFault::Good;
   uint32_t ackDelayMs = 0, challengeDelayMs = 0;
+  uint32_t challengeTtlMs = 2000;
   // settings taken, waiting for the restart
   bool pending = false;
   bool pendingDhcp = false;
@@ -32,9 +40,12 @@ struct KvxrConfigState : FamilyState {
   bool hasChallenge = false;
   uint8_t challengeBytes[kChallengeBytes] = {};
   uint8_t challengeNonce[kNonceSize] = {};
+  uint64_t challengeExpires = 0;  // event-loop time
   // what came in
   uint32_t setcfgCount = 0, rebootRequests = 0, rebootCount = 0, wrongResponses = 0;
   std::string lastSetcfg = "-";  // payload, hex
+  Verdict verdict = Verdict::None;
+  std::string setcfgModel, setcfgSerial, setcfgText;  // the last one's fields, as text
   Response lastResponse = Response::None;
 };
 
@@ -54,6 +65,8 @@ class KvxrConfig : public FamilyOf<KvxrConfigState> {
                          "reboot challenge: random, sixteen zero bytes, not Base64, or none"),
                 f.Millis("ack_delay", &S::ackDelayMs, "acknowledge a set-config after this many ms"),
                 f.Millis("challenge_delay", &S::challengeDelayMs, "send the challenge after this many ms"),
+                f.Millis("challenge_ttl", &S::challengeTtlMs,
+                         "a challenge is good for this many ms from when it goes out"),
                 f.State("pending", "settings wait for the restart",
                         [](const S& s) { return std::string(s.pending ? "1" : "0"); }),
                 f.State("pending_dhcp", "DHCP after the restart",
@@ -67,11 +80,17 @@ class KvxrConfig : public FamilyOf<KvxrConfigState> {
                 f.State("setcfg_count", "set-config requests for this device",
                         [](const S& s) { return Number(s.setcfgCount); }),
                 f.State("last_setcfg", "payload of the last one, hex", [](const S& s) { return s.lastSetcfg; }),
+                f.State("last_setcfg_result", JoinNames(kVerdictNames, std::size(kVerdictNames), "|").c_str(),
+                        [](const S& s) { return std::string(kVerdictNames[static_cast<size_t>(s.verdict)]); }),
+                f.State("setcfg_model", "its model field up to the first NUL (\\xHH: not printable)",
+                        [](const S& s) { return s.setcfgModel; }),
+                f.State("setcfg_serial", "its serial field, as setcfg_model", [](const S& s) { return s.setcfgSerial; }),
+                f.State("setcfg_text", "its text field, as setcfg_model", [](const S& s) { return s.setcfgText; }),
                 f.State("reboot_requests", "reboot requests asking for a challenge",
                         [](const S& s) { return Number(s.rebootRequests); }),
                 f.State("reboot_count", "reboots accepted", [](const S& s) { return Number(s.rebootCount); }),
                 f.State("wrong_responses", "responses refused", [](const S& s) { return Number(s.wrongResponses); }),
-                f.State("last_response", JoinNames(kResponseNames, 5, "|").c_str(),
+                f.State("last_response", JoinNames(kResponseNames, std::size(kResponseNames), "|").c_str(),
                         [](const S& s) { return std::string(kResponseNames[static_cast<size_t>(s.lastResponse)]); }),
             }};
   }
@@ -98,6 +117,18 @@ class KvxrConfig : public FamilyOf<KvxrConfigState> {
   }
 
  private:
+  // A device takes settings only when they are meant for this very unit: the
+  // fields it announces itself, byte for byte.
+  Verdict Judge(const Device& d, const SetConfig& c) const {
+    if (State(d).ack == Ack::Refuse) return Verdict::Refused;
+    if (std::memcmp(c.mac, d.mac.data(), 6) != 0) return Verdict::WrongMac;
+    if (c.model != TextField(d.model, kModelField)) return Verdict::WrongModel;
+    if (c.serial != TextField(d.serial, kSerialField)) return Verdict::WrongSerial;
+    if (c.text != TextField(d.text, kTextField)) return Verdict::WrongText;
+    if (c.dhcp > 1) return Verdict::BadDhcp;
+    return Verdict::Accepted;
+  }
+
   bool Mine(const Device& d, const Arrival& a, const uint8_t* hwid, Mute kind) {
     return sim().Hears(d, a) && d.kvxr && std::memcmp(d.hwid.data(), hwid, kHwIdSize) == 0 && !d.Muted(kind);
   }
@@ -111,8 +142,11 @@ class KvxrConfig : public FamilyOf<KvxrConfigState> {
       S& s = State(d);
       ++s.setcfgCount;
       s.lastSetcfg = bytes::HexText(g.frame->payload.data(), g.frame->payload.size());
-      // a device takes settings only when they are meant for this very unit
-      bool accepted = s.ack != Ack::Refuse && std::memcmp(c.mac, d.mac.data(), 6) == 0;
+      s.setcfgModel = Escaped(c.model.data(), c.model.size());
+      s.setcfgSerial = Escaped(c.serial.data(), c.serial.size());
+      s.setcfgText = Escaped(c.text.data(), c.text.size());
+      s.verdict = Judge(d, c);
+      bool accepted = s.verdict == Verdict::Accepted;
       if (accepted) {
         s.pending = true;
         s.pendingDhcp = c.dhcp == 1;
@@ -153,6 +187,7 @@ class KvxrConfig : public FamilyOf<KvxrConfigState> {
       if (s.challenge == ChallengeFault::Zeros) std::memset(s.challengeBytes, 0, sizeof s.challengeBytes);
       std::memcpy(s.challengeNonce, g.frame->nonce, kNonceSize);
       s.hasChallenge = true;
+      s.challengeExpires = EventLoop::Now() + s.challengeDelayMs + s.challengeTtlMs;
       text = Base64Encode(s.challengeBytes, sizeof s.challengeBytes);
     }
     std::vector<Outgoing> out;
@@ -168,16 +203,18 @@ class KvxrConfig : public FamilyOf<KvxrConfigState> {
     uint8_t inverted[kChallengeBytes];
     for (size_t i = 0; i < kChallengeBytes; ++i) inverted[i] = static_cast<uint8_t>(~s.challengeBytes[i]);
     if (!s.hasChallenge) s.lastResponse = Response::NoChallenge;
+    else if (EventLoop::Now() > s.challengeExpires) s.lastResponse = Response::Expired;
     else if (std::memcmp(g.frame->nonce, s.challengeNonce, kNonceSize) != 0) s.lastResponse = Response::WrongNonce;
     else if (given != Base64Encode(inverted, sizeof inverted)) s.lastResponse = Response::Wrong;
     else s.lastResponse = Response::Ok;
+    if (s.lastResponse == Response::Expired) s.hasChallenge = false;  // gone for good
     if (s.lastResponse != Response::Ok) {
       ++s.wrongResponses;
       return;
     }
     s.hasChallenge = false;
     ++s.rebootCount;
-    sim().Restart(d, d.rebootMs);
+    sim().Reboot(d);
   }
 };
 

@@ -100,14 +100,14 @@ class Fields {
     return s;
   }
 
-  // An unsigned number from 0 to max.
+  // An unsigned number from min to max.
   template <class T>
-  Setting Number(const char* key, T S::*m, uint64_t max, const char* help) const {
+  Setting Number(const char* key, T S::*m, uint64_t max, const char* help, uint64_t min = 0) const {
     return Value<T>(
-        key, m, "0.." + std::to_string(max), help,
-        [max](const std::string& t, T* o) {
+        key, m, std::to_string(min) + ".." + std::to_string(max), help,
+        [min, max](const std::string& t, T* o) {
           uint64_t n = 0;
-          if (!ParseUnsigned(t, max, &n)) return false;
+          if (!ParseUnsigned(t, max, &n) || n < min) return false;
           *o = static_cast<T>(n);
           return true;
         },

@@ -60,7 +60,8 @@ class Simulator {
   EventLoop& loop() { return loop_; }
   // The device answers requests on this segment now.
   bool Hears(const Device& d, const Arrival& a) const { return d.Answers() && d.Reachable(a.seg); }
-  // dst is the device's own address, its directed broadcast, or 255.255.255.255.
+  // dst is the device's own address, its own directed broadcast (address OR
+  // NOT netmask), or 255.255.255.255.
   bool Addressed(const Device& d, const Arrival& a) const;
   // Signs d's replies to request r as d's faults say (once per answer: every
   // reply of one answer is signed alike).
@@ -70,8 +71,11 @@ class Simulator {
   void Reply(Device& d, const Arrival& a, uint32_t ms, std::vector<Outgoing> out);
   // fn(d) after ms, when the device still exists.
   void AfterFor(const Device& d, uint32_t ms, std::function<void(Device&)> fn);
-  // Goes silent now and starts again after ms.
+  // Goes silent now and starts again after ms (a power cycle).
   void Restart(Device& d, uint32_t ms);
+  // A reboot the device has accepted: it still answers for its reboot_delay,
+  // then restarts for its reboot_ms.
+  void Reboot(Device& d);
   // A journal of the family's own, printed by the control command name.
   Journal* AddJournal(const std::string& name);
 

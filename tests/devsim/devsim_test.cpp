@@ -132,8 +132,9 @@ class Pc {
   size_t errors = 0;
   void Send(const Bytes& b, uint32_t to, uint16_t port) { sock_.SendTo(b.data(), b.size(), to, port); }
   void Send(const std::string& s, uint32_t to, uint16_t port) { sock_.SendTo(s.data(), s.size(), to, port); }
-  // Everything that arrives until quietMs pass with nothing, at most maxMs.
-  std::vector<Datagram> Collect(uint32_t quietMs = 500, uint32_t maxMs = 4000) {
+  // Everything that arrives until quietMs pass with nothing, at most maxMs,
+  // into a receive buffer of bufSize bytes (a longer datagram is an error).
+  std::vector<Datagram> Collect(uint32_t quietMs = 500, uint32_t maxMs = 4000, size_t bufSize = 2048) {
     std::vector<Datagram> out;
     uint32_t start = plat::TickCount(), last = start;
     while (plat::TicksSince(start) < maxMs) {
@@ -141,7 +142,7 @@ class Pc {
       if (idle >= quietMs) break;
       uint8_t buf[2048];
       plat::SockAddr from;
-      int n = sock_.RecvFromTimeout(buf, sizeof buf, &from, quietMs - idle);
+      int n = sock_.RecvFromTimeout(buf, std::min(bufSize, sizeof buf), &from, quietMs - idle);
       if (n == plat::kSockTimeout) break;
       if (n < 0) {
         ++errors;  // a receive error, as for a datagram beyond the buffer
@@ -528,6 +529,7 @@ class DevSimConfig : public DevSim {
     }
     std::memcpy(&p[36], s["model"].data(), std::min<size_t>(8, s["model"].size()));
     std::memcpy(&p[44], s["serial"].data(), std::min<size_t>(24, s["serial"].size()));
+    std::memcpy(&p[68], s["text"].data(), std::min<size_t>(40, s["text"].size()));
     return p;
   }
   std::vector<Reply> Exchange(const Nonce& n, uint16_t cmd, const Bytes& payload, uint32_t quiet = 400) {
@@ -541,14 +543,26 @@ class DevSimConfig : public DevSim {
     return p;
   }
   // Asks for the challenge; returns its decoded bytes (empty on failure).
-  Bytes Challenge(const Nonce& n, const Bytes& hw, std::string* text = nullptr) {
-    auto r = Exchange(n, 0xC103, RebootPayload(hw, ""));
+  // quiet: how long the collection waits for more after it.
+  Bytes Challenge(const Nonce& n, const Bytes& hw, std::string* text = nullptr, uint32_t quiet = 400) {
+    auto r = Exchange(n, 0xC103, RebootPayload(hw, ""), quiet);
     if (r.size() != 1 || r[0].type != 0x5503 || r[0].payload.size() != 40) return {};
     std::string t = Field(r[0].payload, 16, 24);
     if (text) *text = t;
     Bytes raw;
     if (!UnB64(t, &raw)) return {};
     return raw;
+  }
+  // The response the library sends: the challenge inverted, in Base64.
+  void Respond(const Nonce& n, const Bytes& hw, Bytes challenge) {
+    for (auto& x : challenge) x = static_cast<uint8_t>(~x);
+    a.Send(Request(n, 0xC103, RebootPayload(hw, B64(challenge.data(), challenge.size()))), kLimited, 9010);
+  }
+  // The acknowledgement of one set-config: 1 accepted, 0 refused, -1 none.
+  int Ack(const Bytes& payload) {
+    Nonce n;
+    auto r = Exchange(n, 0xC102, payload, 300);
+    return r.size() == 1 && r[0].type == 0x5502 && r[0].payload.size() == 1 ? r[0].payload[0] : -1;
   }
   bool WaitState(const std::string& mac, const std::string& state, uint32_t ms) {
     uint32_t start = plat::TickCount();
@@ -700,6 +714,184 @@ TEST_F(DevSimConfig, AcknowledgementAndChallengeFaults) {
   auto got = a.Collect(900);
   ASSERT_FALSE(got.empty());
   EXPECT_GE(got.front().at, 650u);
+}
+
+// ---- what a real device checks (each case plays a faulty client) ----
+
+TEST_F(DevSimConfig, ARebootedDeviceStillAnswersDuringItsDelay) {
+  // A client that takes the first announce after its response for the
+  // restarted device reads the old settings: the unit is still going down.
+  std::string mac = Add("model=KV1R segment=A ip=10.71.1.30 reboot_ms=600 reboot_delay=1200");
+  Bytes hw = Hwid(mac);
+  EXPECT_EQ(Ack(SetConfig(mac, false, 0, 0x0A470231u, 0xFFFFF000u, 0x0A470001u)), 1);  // to 10.71.2.49
+  Nonce r;
+  Bytes ch = Challenge(r, hw, nullptr, 100);
+  ASSERT_EQ(ch.size(), 16u);
+  uint32_t t0 = plat::TickCount();
+  Respond(r, hw, ch);
+  Bytes ann;
+  ASSERT_TRUE(Announced(hw, &ann));
+  EXPECT_EQ(Be32(&ann[16]), 0x0A47011Eu);  // still the old address
+  EXPECT_EQ(Be32(&ann[27]), 0x0A47011Eu);
+  auto s = Show(mac);
+  EXPECT_LT(plat::TicksSince(t0), 1150u) << "the check came too late to mean anything";
+  EXPECT_EQ(s["state"], "going-down");
+  EXPECT_EQ(s["reboot_count"], "1");
+  EXPECT_EQ(s["pending"], "1");
+  // then silent, and back with the new settings
+  ASSERT_TRUE(WaitState(mac, "rebooting", 2000));
+  EXPECT_GE(plat::TicksSince(t0), 1150u);
+  EXPECT_FALSE(Announced(hw, &ann));
+  ASSERT_TRUE(WaitState(mac, "online", 2000));
+  ASSERT_TRUE(Announced(hw, &ann));
+  EXPECT_EQ(Be32(&ann[16]), 0x0A470231u);
+  EXPECT_EQ(Show(mac)["boots"], "1");
+  // a power cycle from the control port knows no delay
+  ASSERT_TRUE(sim.Command("reboot " + mac + " 300"));
+  EXPECT_EQ(Show(mac)["state"], "rebooting");
+}
+
+TEST_F(DevSimConfig, AChallengeAnsweredTooLateIsRefused) {
+  std::string mac = Add("model=KV2R challenge_ttl=400");
+  EXPECT_EQ(Show(Add("model=KV1R"))["challenge_ttl"], "2000");  // the default
+  Bytes hw = Hwid(mac);
+  // a client that answers after the challenge has expired
+  Nonce late;
+  Bytes ch = Challenge(late, hw, nullptr, 100);
+  ASSERT_EQ(ch.size(), 16u);
+  plat::SleepMs(600);
+  Respond(late, hw, ch);
+  plat::SleepMs(200);
+  auto s = Show(mac);
+  EXPECT_EQ(s["last_response"], "expired");
+  EXPECT_EQ(s["wrong_responses"], "1");
+  EXPECT_EQ(s["reboot_count"], "0");
+  EXPECT_EQ(s["state"], "online");
+  // the expired challenge is gone: answering it again does not help either
+  Respond(late, hw, ch);
+  plat::SleepMs(200);
+  EXPECT_EQ(Show(mac)["last_response"], "no-challenge");
+  // the same answer in time reboots the unit
+  Nonce quick;
+  ch = Challenge(quick, hw, nullptr, 100);
+  ASSERT_EQ(ch.size(), 16u);
+  Respond(quick, hw, ch);
+  EXPECT_TRUE(WaitState(mac, "rebooting", 1000));
+  EXPECT_EQ(Show(mac)["last_response"], "ok");
+}
+
+TEST_F(DevSimConfig, ASetConfigMustCarryTheDevicesOwnModelSerialAndText) {
+  std::string mac = Add("model=KV3R serial=SN-0042 text=\"rack 3, room 12, left of the door\" opmode=1");
+  const Bytes good = SetConfig(mac, false, 6, 0x0A470640u, 0xFFFFF000u, 0x0A470001u);
+  struct Case {
+    const char* fault;
+    size_t at;
+    std::string bytes;
+    const char* verdict;
+  };
+  const Case cases[] = {
+      {"another model", 36, "KV1R", "wrong-model"},
+      {"model with a blank", 40, " ", "wrong-model"},
+      {"another serial", 44, "SN-0043", "wrong-serial"},
+      {"empty serial", 44, std::string(24, '\0'), "wrong-serial"},
+      {"text left empty", 68, std::string(40, '\0'), "wrong-text"},
+      // a client building the request from the 40-byte serial of its scan
+      // record has only 16 bytes of the text
+      {"text cut at 16 bytes", 84, std::string(24, '\0'), "wrong-text"},
+      {"bytes after the text's end", 107, "x", "wrong-text"},
+      {"DHCP byte 2", 22, "\x02", "bad-dhcp"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    Bytes p = good;
+    std::copy(c.bytes.begin(), c.bytes.end(), p.begin() + static_cast<long>(c.at));
+    EXPECT_EQ(Ack(p), 0);
+    auto s = Show(mac);
+    EXPECT_EQ(s["last_setcfg_result"], c.verdict);
+    EXPECT_EQ(s["pending"], "0");
+    EXPECT_EQ(s["opmode"], "1");
+  }
+  // the fields of the last one (refused for its DHCP byte) as received
+  auto s = Show(mac);
+  EXPECT_EQ(s["setcfg_model"], "KV3R");
+  EXPECT_EQ(s["setcfg_serial"], "SN-0042");
+  EXPECT_EQ(s["setcfg_text"], "rack 3, room 12, left of the door");
+  // what was received is recorded as text a test can compare
+  Bytes odd = good;
+  std::memcpy(&odd[44], "S\nN\\1", 5);
+  EXPECT_EQ(Ack(odd), 0);
+  EXPECT_EQ(Show(mac)["setcfg_serial"], "S\\x0AN\\x5C142");
+  // the request the library builds is taken
+  EXPECT_EQ(Ack(good), 1);
+  s = Show(mac);
+  EXPECT_EQ(s["last_setcfg_result"], "accepted");
+  EXPECT_EQ(s["setcfg_model"], "KV3R");
+  EXPECT_EQ(s["setcfg_serial"], "SN-0042");
+  EXPECT_EQ(s["setcfg_text"], "rack 3, room 12, left of the door");
+  EXPECT_EQ(s["pending_static"], "10.71.6.64");
+  EXPECT_EQ(s["opmode"], "6");
+  EXPECT_EQ(s["setcfg_count"], std::to_string(std::size(cases) + 2));
+}
+
+TEST_F(DevSim, ADirectedBroadcastOfAnotherSubnetIsNotAnswered) {
+  // The segment is a /20; these two are configured for other subnets, so
+  // 10.71.15.255 is not their broadcast. A client that finds devices by the
+  // directed broadcast of its own interface does not find them.
+  std::string wide = Add("model=KV1R ip=10.71.1.10 mask=255.255.0.0");
+  std::string narrow = Add("model=KV2R ip=10.71.2.10 mask=255.255.255.0");
+  std::string fits = Add("model=KV3R ip=10.71.3.10");
+  std::string text = Add("model=RMT235 ip=10.71.4.10 mask=255.255.255.0 reply=text");
+  Nonce n;
+  a.Send(Request(n, 0xC101, {}), kBcastA, 9010);
+  EXPECT_EQ(AnnouncedMacs(Verified(n, a.Collect())), (std::set<std::string>{fits}));
+  a.Send(std::string("Scan"), kBcastA, 9010);
+  auto got = a.Collect();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(std::string(got[0].data.begin(), got[0].data.end()).find(fits), 16u);
+  a.Send(std::string("?Version"), kBcastA, 9010);
+  got = a.Collect();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].from, 0x0A47030Au);
+  // the limited broadcast reaches every one of them, and so does each address
+  Nonce m;
+  a.Send(Request(m, 0xC101, {}), kLimited, 9010);
+  EXPECT_EQ(AnnouncedMacs(Verified(m, a.Collect())), (std::set<std::string>{wide, narrow, fits}));
+  a.Send(std::string("Scan"), kLimited, 9010);
+  EXPECT_EQ(a.Collect().size(), 4u);
+  a.Send(std::string("?Version"), 0x0A47020Au, 9010);
+  got = a.Collect();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].from, 0x0A47020Au);
+  (void)text;
+}
+
+TEST_F(DevSim, TheOversizeDatagramHasTheSizeItIsGiven) {
+  // One byte beyond the program's 1024-byte buffer fails its receive; a
+  // client with a larger buffer would not notice it.
+  std::string mac = Add("model=RMT235 reply=text oversize=text oversize_size=1025");
+  EXPECT_EQ(Show(Add("model=RMT539 reply=none"))["oversize_size"], "3000");  // the default
+  a.errors = 0;
+  a.Send(std::string("Scan"), kLimited, 9010);
+  auto got = a.Collect(500, 4000, 1024);
+  EXPECT_EQ(a.errors, 1u);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].data.front(), 0x02);
+  a.errors = 0;
+  a.Send(std::string("Scan"), kLimited, 9010);
+  got = a.Collect(500, 4000, 2048);
+  EXPECT_EQ(a.errors, 0u);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].data.size(), 1025u);
+  // exactly 1024 bytes fit
+  ASSERT_TRUE(sim.Set(mac, "oversize_size=1024"));
+  a.Send(std::string("Scan"), kLimited, 9010);
+  got = a.Collect(500, 4000, 1024);
+  EXPECT_EQ(a.errors, 0u);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].data.size(), 1024u);
+  std::string why;
+  EXPECT_FALSE(sim.Set(mac, "oversize_size=0", &why));
+  EXPECT_FALSE(sim.Set(mac, "oversize_size=65508", &why));
 }
 
 // ---- control port ----

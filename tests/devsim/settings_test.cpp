@@ -67,7 +67,8 @@ TEST_F(Tables, KeysHelpAndShowComeFromTheSameRows) {
   std::set<std::string> unique(keys.begin(), keys.end());
   EXPECT_EQ(unique.size(), keys.size()) << "a key listed twice";
   for (const char* k : {"model", "mac", "ip", "mute", "oversize", "reboot_ms", "state", "reply", "wink_count",
-                        "kv_delay", "opmode_order", "ack", "challenge", "pending_static", "last_response"})
+                        "kv_delay", "opmode_order", "ack", "challenge", "pending_static", "last_response",
+                        "reboot_delay", "challenge_ttl", "oversize_size", "last_setcfg_result", "setcfg_text"})
     EXPECT_TRUE(unique.count(k)) << k;
 
   // help has one line per key, with its values when it can be set
@@ -129,6 +130,7 @@ TEST_F(Tables, ValuesAreCheckedAndASetChangesAllOrNothing) {
   EXPECT_NE(Refused(sim, "set " + mac + " mac=02-00-00-00-00-01").find("cannot change"), std::string::npos);
   EXPECT_NE(Refused(sim, "add colour=red").find("colour"), std::string::npos);
   for (const char* bad : {"ip=1.2.3", "hwid=0011", "version=1", "lenoff=101", "opmode=256", "segment=C",
+                          "oversize_size=0", "oversize_size=65508", "challenge_ttl=600001", "reboot_delay=-1",
                           "serial=" "1234567890123456789012345", "dhcp=maybe", "announce_len=1401", "model="})
     Refused(sim, std::string("add ") + bad);
   Ctl(sim, "set " + mac + " mute=- lenoff=-100 version=2.500 segment=b dhcp=yes");

@@ -136,11 +136,15 @@ TEST_F(ScanNet, EveryListedModelThroughEachReplyKindAndBothInterfaces) {
   struct Want {
     std::string mac;
     const ListedRow* row;
+    int replies;
   };
   std::vector<Want> want;
+  // The text scan goes to each interface's directed broadcast; the devices'
+  // addresses are in qsa's subnet, so 10.72.15.255 is not their broadcast.
   for (const ListedRow& r : kListed)
     for (const char* kind : {"text", "auth"})
-      want.push_back({Add(std::string("model=") + r.code + " segment=both reply=" + kind), &r});
+      want.push_back({Add(std::string("model=") + r.code + " segment=both reply=" + kind), &r,
+                      std::string(kind) == "text" ? 1 : 2});
   Scan();
   EXPECT_EQ(mgr->lastScan().interfaces, 2u);
   ASSERT_EQ(mgr->devices().size(), want.size());
@@ -153,8 +157,8 @@ TEST_F(ScanNet, EveryListedModelThroughEachReplyKindAndBothInterfaces) {
     // the address the device reported is the one the simulator gave it
     auto shown = sim.Show(w.mac);
     EXPECT_EQ(d->GetAddress(), test::ParseAddress(shown["ip"])) << w.mac;
-    // one reply through each PC interface: one record, refreshed once
-    EXPECT_EQ(sink->calls[w.mac], 2) << w.row->code << " " << w.mac;
+    // one reply through each PC interface that reaches it: one record, refreshed once
+    EXPECT_EQ(sink->calls[w.mac], w.replies) << w.row->code << " " << w.mac;
   }
 }
 
@@ -163,7 +167,7 @@ TEST_F(ScanNet, OneDeviceAnsweringBothKindsOnBothInterfacesIsOneRecord) {
   std::string onlyA = Add("model=RMT539 segment=A reply=both");
   Scan();
   ASSERT_EQ(mgr->devices().size(), 2u);
-  EXPECT_EQ(sink->calls[mac], 4);  // text and announce, through qsa and qsb
+  EXPECT_EQ(sink->calls[mac], 3);  // text through qsa, announce through qsa and qsb
   EXPECT_EQ(sink->calls[onlyA], 2);
   // a second scan refreshes the same records
   IDeviceInfoX* first = Record(mac);

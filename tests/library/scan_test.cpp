@@ -167,7 +167,10 @@ TEST_F(Scan, FindsEveryKvxrDeviceOnBothInterfacesWithItsDetails) {
     EXPECT_EQ(s.serialResult, 0);
     EXPECT_EQ(s.idResult, 0);
   }
-  EXPECT_EQ(g_seen.size(), 6u);
+  // c is on both segments, but its address is in qsa's subnet: the directed
+  // broadcast 10.72.15.255 is not its own (the limited broadcast of the next
+  // test reaches it through both interfaces).
+  EXPECT_EQ(g_seen.size(), 5u);
   EXPECT_TRUE(ByMac(e).empty());
   EXPECT_TRUE(ByMac(g).empty());
   EXPECT_TRUE(ByMac(h).empty());
@@ -178,7 +181,7 @@ TEST_F(Scan, FindsEveryKvxrDeviceOnBothInterfacesWithItsDetails) {
     size_t count;
     uint8_t opmode;
   };
-  const Want wants[] = {{a, "1.12", 1, 3}, {b, "*", 1, 0}, {c, "2.5", 2, 0}, {d, "*", 1, 4}, {f, "*", 1, 5}};
+  const Want wants[] = {{a, "1.12", 1, 3}, {b, "*", 1, 0}, {c, "2.5", 1, 0}, {d, "*", 1, 4}, {f, "*", 1, 5}};
   for (const Want& w : wants) {
     auto show = sim_.Show(w.mac);
     ASSERT_FALSE(show.empty()) << w.mac;
@@ -218,18 +221,19 @@ TEST_F(Scan, FindsEveryKvxrDeviceOnBothInterfacesWithItsDetails) {
     EXPECT_GE(p.second, 2);
     EXPECT_LE(p.second, 9);
   }
-  EXPECT_GE(sim_.LogOfKind("version").size(), 6u);
+  EXPECT_GE(sim_.LogOfKind("version").size(), 5u);  // one per device record
   g_firstScanHandle = g_seen.empty() ? 0 : g_seen.front().handle;
 }
 
 TEST_F(Scan, LimitedBroadcastModeAndHandlesOfTheLastScanEnd) {
   ASSERT_NE(g_firstScanHandle, 0) << "needs the first scan";
-  std::string a = sim_.AddDevice("model=KV1R segment=A");
+  std::string a = sim_.AddDevice("model=KV1R segment=both");
   ASSERT_FALSE(a.empty());
   EXPECT_EQ(KVxR_SetDiscoveryMode(1), 0);
   EXPECT_EQ(KVxR_SetDiscoveryMode(7), -100);  // keeps mode 1
   RunScan(OnDevice, 1200);
-  ASSERT_EQ(g_seen.size(), 1u);
+  ASSERT_EQ(g_seen.size(), 2u);  // once per interface, with different handles
+  EXPECT_NE(g_seen[0].handle, g_seen[1].handle);
   EXPECT_GT(g_seen[0].handle, g_firstScanHandle);
 
   KVxR_WCHAR serial[200];
