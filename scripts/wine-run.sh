@@ -29,4 +29,29 @@ if [ -n "${QS_NET_PCNS:-}" ] && foreign_server; then
   fi
 fi
 if [ -n "${QS_XML_DIR:-}" ]; then export GTEST_OUTPUT="xml:Z:${QS_XML_DIR}/win-$(basename "$exe" .exe).xml"; fi
-exec "$wine" "$exe" "$@"
+
+# Wine starts helper processes (its server, services) that inherit the
+# program's output descriptors and can outlive it. Were those the caller's
+# pipe, the caller (ctest) would wait for them. So the program writes into
+# FIFOs of our own that we copy out, and once it has ended we stop copying.
+dir=$(mktemp -d /tmp/qs-wine-run.XXXXXX)
+mkfifo "$dir/out" "$dir/err"
+cat "$dir/out" & cout=$!
+cat "$dir/err" >&2 & cerr=$!
+exec 3<&0
+"$wine" "$exe" "$@" <&3 >"$dir/out" 2>"$dir/err" 3<&- &
+wpid=$!
+exec 3<&-
+trap 'kill -TERM "$wpid" 2>/dev/null' TERM INT HUP
+while :; do
+  wait "$wpid"; rc=$?
+  kill -0 "$wpid" 2>/dev/null || break  # a trap ended the wait, not the program
+done
+for _ in $(seq 1 30); do
+  kill -0 "$cout" 2>/dev/null || kill -0 "$cerr" 2>/dev/null || break
+  sleep 0.1
+done
+kill "$cout" "$cerr" 2>/dev/null
+wait "$cout" "$cerr" 2>/dev/null
+rm -rf "$dir"
+exit "$rc"
