@@ -178,25 +178,26 @@ TEST_F(Delivery, PostsBeforeTheHostRunsArriveInPostingOrder) {
   const uint32_t msg = plat::RegisterNotifyMessage("__QsTestNumbered__");
   ASSERT_NE(msg, 0u);
   EXPECT_EQ(plat::RegisterNotifyMessage("__QsTestNumbered__"), msg);
-  NumberedTable<int> table;
   Drained d;
-  auto* w = new NumberedSyncWnd<int>(msg, &table, &Drained::Take, &d);
+  auto* w = new NumberedSyncWnd<int>(msg, &Drained::Take, &d);
   ASSERT_TRUE(w->Create(test::HostHandle(), "QsTestNumbered"));
+  Ref<NumberedSyncWnd<int>::Poster> poster = w->poster();
   std::thread t([&] {
-    for (int i = 1; i <= 5; ++i) w->PostPayload(i);
+    for (int i = 1; i <= 5; ++i) poster->PostPayload(i);
   });
   t.join();
   test::Pump(300);
   EXPECT_EQ(d.got, (std::vector<int>{1, 2, 3, 4, 5}));
-  EXPECT_EQ(table.size(), 0u);
+  EXPECT_EQ(poster->pending(), 0u);
   w->Destroy();
 
   const uint32_t qmsg = plat::RegisterNotifyMessage("__QsTestQueue__");
   Drained q;
   auto* qw = new QueueSyncWnd<int>(qmsg, &Drained::Take, &q);
   ASSERT_TRUE(qw->Create(test::HostHandle(), "QsTestQueue"));
-  qw->PostEvent(1);
-  qw->PostEvent(2);  // two messages; the first drains both, the second finds nothing
+  Ref<QueueSyncWnd<int>::Queue> queue = qw->queue();
+  queue->Push(1);
+  queue->Push(2);  // one message drains both
   test::Pump(300);
   EXPECT_EQ(q.got, (std::vector<int>{1, 2}));
   qw->Destroy();

@@ -30,6 +30,7 @@ class Job : public IThreadEntry {
 
 class PoolTest : public ::testing::Test {
  protected:
+  void SetUp() override { ReopenPool(); }
   void TearDown() override {
     ShutdownPool();
     EXPECT_EQ(PoolThreadCount(), 0u);
