@@ -73,7 +73,8 @@ bool UdpSocket::SetMulticastInterface(uint32_t interfaceAddress) {
 }
 
 bool UdpSocket::SetMulticastTtl(int ttl) {
-  return is_open() && ttl >= 0 && ttl <= 255 && sys::SetOption(s_, sys::Option::MulticastTtl, static_cast<uint32_t>(ttl));
+  return is_open() && ttl >= 0 && ttl <= 255 &&
+         sys::SetOption(s_, sys::Option::MulticastTtl, static_cast<uint32_t>(ttl));
 }
 
 bool UdpSocket::SetMulticastLoop(bool on) {
