@@ -69,7 +69,7 @@ ScanStats CollectReplies(std::vector<plat::UdpSocket>& sockets, DatagramFn fn, v
       if (n > 0) {
         ++st.datagrams;
         fn(buf, static_cast<size_t>(n), context);
-      } else if (n == plat::kSockError) {
+      } else if (n == plat::kSockError || n == plat::kSockTruncated) {
         ++st.errors;
       }
     }

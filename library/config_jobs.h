@@ -7,6 +7,7 @@
 
 #include "library/device_record.h"
 #include "library/network_config.h"
+#include "runtime/log_sink.h"
 
 namespace qs::kvxr {
 
@@ -25,12 +26,17 @@ constexpr int32_t kRebootResponseSendFailed = -204;
 constexpr int32_t kRebootNoChallenge = -210;
 constexpr int32_t kRebootReceiveError = -211;
 constexpr uint32_t kChallengeWaitMs = 3000;
+// After the rediscovery's announce, how long the job listens on for the
+// device's operation-mode report (when it needs the device's mode and has not
+// had it yet); never more than half of the budget left.
+constexpr uint32_t kOpModeGraceMs = 300;
 
 // Rediscovers the device, then sends the merged settings and waits for the
-// acknowledgement, all within timeoutMs.
-int32_t RunSetConfig(const DeviceRecord& device, const NetworkSettings& settings, uint32_t timeoutMs);
+// acknowledgement, all within timeoutMs. `log` hears what it sends and sees.
+int32_t RunSetConfig(const DeviceRecord& device, const NetworkSettings& settings, uint32_t timeoutMs,
+                     ILogSink* log = nullptr);
 
-int32_t RunReboot(const DeviceRecord& device);
+int32_t RunReboot(const DeviceRecord& device, ILogSink* log = nullptr);
 
 // The response to a challenge: the Base64 text of its bytes inverted; false
 // when the challenge field (up to 24 characters, NUL-ended when shorter) is

@@ -25,7 +25,7 @@ KVXR_API int32_t KVXR_CALL KVxR_SetNetworkCfg(int32_t device, const KVxR_WCHAR* 
   NetworkSettings s;
   st = ParseNetworkText(text, &s);
   if (st != 0) return st;
-  return RunSetConfig(r, s, Budget(timeoutMs));
+  return RunSetConfig(r, s, Budget(timeoutMs), JobLogSink().get());
 }
 
 KVXR_API int32_t KVXR_CALL KVxR_WriteOperationMode(int32_t device, int32_t mode) {
@@ -37,7 +37,7 @@ KVXR_API int32_t KVXR_CALL KVxR_WriteOperationMode(int32_t device, int32_t mode)
   s.dhcp = r.dhcp;
   s.operationMode = static_cast<uint8_t>(mode & 0xFF);
   s.operationModePresent = 1;
-  return RunSetConfig(r, s, 1000);
+  return RunSetConfig(r, s, 1000, JobLogSink().get());
 }
 
 KVXR_API int32_t KVXR_CALL KVxR_RebootDevice(int32_t device) {
@@ -45,6 +45,6 @@ KVXR_API int32_t KVXR_CALL KVxR_RebootDevice(int32_t device) {
   DeviceRecord r;
   int32_t st = LookUpDevice(device, &r);
   if (st != kOk) return st;
-  return RunReboot(r);
+  return RunReboot(r, JobLogSink().get());
 }
 }

@@ -18,7 +18,7 @@ KVXR_API int32_t KVXR_CALL KVxR_DiscoverDevices(int32_t, KVxR_DeviceCallback onD
   IScanResult* r = CreateScanResult(onDevice, host);
   if (!r) return kNoWindow;
   SetCurrentScanResult(r);
-  StartScan(r, onDone);
+  StartScan(r, onDone, qs::plat::QueryInterfaces, JobLogSink().get());
   r->Release();
   return kOk;
 }

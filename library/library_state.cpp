@@ -18,6 +18,7 @@ struct LibraryState {
   bool initialised = false;
   plat::HostWindow host = 0;
   Ref<IScanResult> current;
+  Ref<ILogSink> log;
 };
 
 LibraryState& State() {
@@ -39,6 +40,7 @@ class FinWnd : public SyncWnd {
 }  // namespace
 
 plat::HostWindow EnsureInitialised() {
+  RunStalledNotifications();
   LibraryState& s = State();
   plat::ScopedLock l(s.lock);
   if (s.initialised) return s.host;
@@ -57,6 +59,7 @@ plat::HostWindow EnsureInitialised() {
   }
   s.host = host;
   s.initialised = true;
+  ReopenPool();  // after the shutdown of an earlier host
   return host;
 }
 
@@ -87,6 +90,18 @@ int32_t LookUpDevice(int32_t handle, DeviceRecord* out) {
   Ref<IScanResult> r = CurrentScanResult();
   if (!r || !r->Find(handle, out)) return kUnknownDevice;
   return kOk;
+}
+
+void SetJobLogSink(ILogSink* sink) {
+  LibraryState& s = State();
+  plat::ScopedLock l(s.lock);
+  s.log = sink;
+}
+
+Ref<ILogSink> JobLogSink() {
+  LibraryState& s = State();
+  plat::ScopedLock l(s.lock);
+  return s.log;
 }
 
 void ShutdownLibrary() {

@@ -7,6 +7,7 @@
 #include "library/device_record.h"
 #include "library/scan_result.h"
 #include "platform/notify.h"
+#include "runtime/log_sink.h"
 #include "runtime/rc.h"
 
 namespace qs::kvxr {
@@ -17,8 +18,10 @@ constexpr int32_t kUnknownDevice = -100;
 constexpr int32_t kBadArgument = -101;
 
 // Runs once per host window: finds the caller's visible top-level window and
-// makes the shutdown window its child. Returns the host, or 0 when the
-// process shows no window yet (the next call tries again).
+// makes the shutdown window its child (the thread pool takes work again after
+// an earlier shutdown). Returns the host, or 0 when the process shows no
+// window yet (the next call tries again). Every call also delivers, on this
+// host thread, notifications whose posting the host's full queue refused.
 plat::HostWindow EnsureInitialised();
 bool IsInitialised();
 
@@ -33,5 +36,10 @@ int32_t LookUpDevice(int32_t handle, DeviceRecord* out);
 // The host window went away: winds up the scans and stops the thread pool.
 // The next initialising call starts afresh.
 void ShutdownLibrary();
+
+// Where the library's jobs (scans, set-config, reboot) tell what they do;
+// none by default.
+void SetJobLogSink(ILogSink* sink);
+Ref<ILogSink> JobLogSink();
 
 }  // namespace qs::kvxr

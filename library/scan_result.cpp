@@ -3,6 +3,7 @@
 #include <atomic>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "runtime/syncwnd.h"
 
@@ -15,6 +16,11 @@ const uint32_t g_scanResultMessage = plat::RegisterNotifyMessage("__KVxR_ScanRes
 // Shared by every result of the process, never reset: handles stay unique.
 std::atomic<int32_t> g_handleCounter{0};
 
+// What the window is told, in order: a device handle, or the end of the scan.
+constexpr int32_t kScanFinished = 0;
+
+using Notices = NotifyQueue<int32_t>;
+
 class ScanResult : public IScanResult {
  public:
   class SyncWnd;
@@ -25,17 +31,29 @@ class ScanResult : public IScanResult {
   bool AttachWindow(plat::HostWindow host);
 
   void Report(bool finished, const DeviceRecord& record) override {
+    Ref<Notices> q = Queue();
+    plat::ScopedLock l(lock_);
     if (finished) {
-      plat::ScopedLock l(lock_);
-      if (window_) plat::PostNotify(window_, g_scanResultMessage, 1, 0);
+      if (q) q->Push(kScanFinished);
       return;
     }
-    // Posted under the lock, so the window receives the devices in handle
-    // order; posting never blocks.
-    plat::ScopedLock l(lock_);
+    // Queued under the table lock, so the window receives the devices in
+    // handle order; queueing never blocks.
     int32_t handle = g_handleCounter.fetch_add(1) + 1;
     table_.emplace(handle, record);
-    if (window_) plat::PostNotify(window_, g_scanResultMessage, 0, handle);
+    if (q) q->Push(handle);
+    else ++undelivered_;
+  }
+
+  bool Flush(uint32_t budgetMs) override {
+    Ref<Notices> q = Queue();
+    return !q || q->Flush(budgetMs);
+  }
+
+  uint64_t Undelivered() override {
+    Ref<Notices> q = Queue();
+    plat::ScopedLock l(lock_);
+    return undelivered_ + (q ? q->dropped() : 0);
   }
 
   void Deliver(int32_t handle) override {
@@ -66,12 +84,20 @@ class ScanResult : public IScanResult {
     }
   }
 
+  // The window is gone: later reports stay in the table, counted.
   void Detach() {
+    Ref<Notices> q;
     plat::ScopedLock l(lock_);
-    window_ = 0;
+    q = std::move(queue_);
+    if (q) undelivered_ += q->dropped();
   }
 
  private:
+  Ref<Notices> Queue() {
+    plat::ScopedLock l(lock_);
+    return queue_;
+  }
+
   void DropSelf() {
     Ref<IScanResult> self;
     {
@@ -85,26 +111,32 @@ class ScanResult : public IScanResult {
   std::map<int32_t, DeviceRecord> table_;
   plat::RecursiveLock lock_;
   Ref<IScanResult> self_;
-  plat::NotifyWindow window_ = 0;
+  Ref<Notices> queue_;
+  uint64_t undelivered_ = 0;
 };
 
-class ScanResult::SyncWnd : public qs::SyncWnd {
+class ScanResult::SyncWnd : public QueueSyncWnd<int32_t> {
  public:
-  explicit SyncWnd(ScanResult* result) : result_(result) {}
+  explicit SyncWnd(ScanResult* result) : QueueSyncWnd(g_scanResultMessage, nullptr, nullptr), result_(result) {}
 
  protected:
-  bool OnMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
-    if (message != g_scanResultMessage) return false;
+  void Deliver(std::vector<int32_t>& notices) override {
     Ref<IScanResult> keep = result_;  // the callback may run anything
-    if (wParam != 0) {
-      result_->OnFinished();
-      Destroy();  // this object goes with the window
-      return true;
+    bool finished = false;
+    for (int32_t n : notices) {
+      if (n == kScanFinished) {
+        finished = true;  // what came after the end is kept, not delivered
+        break;
+      }
+      if (keep) keep->Deliver(n);
     }
-    keep->Deliver(static_cast<int32_t>(lParam));
-    return true;
+    if (finished && keep) {
+      keep->OnFinished();
+      Destroy();  // this object goes with the window
+    }
   }
   void OnDestroy() override {
+    QueueSyncWnd::OnDestroy();
     Ref<IScanResult> r = std::move(result_);
     if (!r) return;
     static_cast<ScanResult*>(r.get())->Detach();
@@ -118,20 +150,20 @@ class ScanResult::SyncWnd : public qs::SyncWnd {
 bool ScanResult::AttachWindow(plat::HostWindow host) {
   auto* w = new (std::nothrow) SyncWnd(this);
   if (!w) return false;
-  // The self-reference and the window are in place before the window can
+  // The self-reference and the queue are in place before the window can
   // receive anything.
   {
     plat::ScopedLock l(lock_);
     self_ = this;
+    queue_ = w->queue();
   }
   if (!w->Create(host, "KVxR_ScanResult_SyncWnd")) {
     delete w;
     plat::ScopedLock l(lock_);
+    queue_.reset();
     self_.reset();  // not the last reference: the creator holds one
     return false;
   }
-  plat::ScopedLock l(lock_);
-  window_ = w->window();
   return true;
 }
 

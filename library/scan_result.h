@@ -16,9 +16,16 @@ namespace qs::kvxr {
 
 struct IScanResult : IRefCounted {
   // Any thread. finished: the scan has ended (the window closes once what
-  // was posted before has been delivered). Otherwise stores a copy of the
-  // record under a new handle and posts it to the window.
+  // was reported before has been delivered). Otherwise stores a copy of the
+  // record under a new handle and queues it for the window. Reports travel
+  // in one message at a time; when the host's queue refuses it they wait and
+  // go with the next one (or see Flush, and RunStalledNotifications).
   virtual void Report(bool finished, const DeviceRecord& record) = 0;
+  // Any thread: retries a refused post for up to budgetMs; true when nothing
+  // is left waiting for a message.
+  virtual bool Flush(uint32_t budgetMs) = 0;
+  // Reports that never reached the window because it had gone.
+  virtual uint64_t Undelivered() = 0;
   // Host thread: the device of the handle to the device callback.
   virtual void Deliver(int32_t handle) = 0;
   virtual void OnFinished() = 0;

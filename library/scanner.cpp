@@ -1,9 +1,11 @@
 #include "library/scanner.h"
 
+#include <algorithm>
 #include <cstring>
 #include <list>
 #include <map>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "discovery/frame.h"
@@ -20,6 +22,7 @@ namespace {
 std::atomic<uint8_t> g_discoveryMode{0};
 
 constexpr int kScanReceiveBuffer = 1 << 20;
+constexpr uint32_t kWindUpWaitMs = 5000;
 
 class ScanJob;
 
@@ -37,16 +40,16 @@ struct IScanJob : IRefCounted {};
 
 class ScanJob : public IScanJob {
  public:
-  ScanJob(IScanResult* result, KVxR_DoneCallback onDone, int scanners)
-      : result_(result), done_(onDone), scanners_(scanners), active_(1) {}
+  ScanJob(IScanResult* result, KVxR_DoneCallback onDone, int scanners, ILogSink* log)
+      : result_(result), done_(onDone), scanners_(scanners), active_(1), log_(log) {}
   virtual ~ScanJob() = default;
 
   IScanResult* result() const { return result_.get(); }
+  ILogSink* log() const { return log_.get(); }
 
-  // Each scanner ends here exactly once (also one that could not start).
+  // Each scanner's window ends here exactly once (also one that could not start).
   void ScannerEnded() {
     if (finished_.fetch_add(1) + 1 == scanners_) CallDone();
-    ReleaseActive();
   }
   bool ScannersEnded() const { return finished_.load() >= scanners_; }
 
@@ -61,9 +64,26 @@ class ScanJob : public IScanJob {
   }
 
   // Tells the result once that nothing more comes; its window closes after
-  // delivering what was posted before.
-  void ReportFinished() {
-    if (!finishedReported_.exchange(true)) result_->Report(true, DeviceRecord());
+  // delivering what was posted before. `retryMs`: how long a refused post
+  // is retried from this thread.
+  void ReportFinished(uint32_t retryMs) {
+    if (finishedReported_.exchange(true)) return;
+    result_->Report(true, DeviceRecord());
+    if (retryMs) result_->Flush(retryMs);
+  }
+
+  // The pool controls of the interface scans, to stop them at shutdown.
+  void Keep(const Ref<IPoolJob>& control) {
+    plat::ScopedLock l(lock_);
+    controls_.push_back(control);
+  }
+  void StopScanners() {
+    std::vector<Ref<IPoolJob>> controls;
+    {
+      plat::ScopedLock l(lock_);
+      controls = controls_;
+    }
+    for (auto& c : controls) c->Stop();
   }
 
  private:
@@ -73,10 +93,13 @@ class ScanJob : public IScanJob {
   std::atomic<KVxR_DoneCallback> done_;
   const int scanners_;
   std::atomic<int> finished_{0};
-  // Interface scans and version queries still running, plus the starter's
-  // guard while it sets the job up.
+  // Interface scans still running (with their version queries), plus the
+  // starter's guard while it sets the job up.
   std::atomic<int> active_;
   std::atomic<bool> finishedReported_{false};
+  Ref<ILogSink> log_;
+  plat::RecursiveLock lock_;
+  std::vector<Ref<IPoolJob>> controls_;
 };
 
 void Unlist(ScanJob* job) {
@@ -94,55 +117,16 @@ void Unlist(ScanJob* job) {
 }
 
 void ScanJob::Complete() {
-  ReportFinished();
+  ReportFinished(kFinishedPostRetryMs);
   Unlist(this);
 }
 
-// The version query of one new device.
-class VersionGetter : public IThreadEntry {
- public:
-  VersionGetter(ScanJob* job, const DeviceRecord& record) : job_(job), record_(record) {}
-  virtual ~VersionGetter() = default;
-
-  void Run(const plat::Event& stop) override {
-    {
-      plat::SocketsLibrary sockets;
-      net::Endpoint ep;
-      if (ep.Open(record_.interfaceAddress, 0)) {
-        ep.SetBroadcast(true);
-        ep.SetDestination(record_.address, kKvxrPort);
-        static const char kQuery[] = "?Version";
-        ep.Send(kQuery, sizeof kQuery - 1);  // a failed send leaves the version unknown
-        const net::Deadline d = net::Deadline::FromNow(kVersionWaitMs);
-        plat::WaitObject stopObj = stop.object();
-        while (!d.Expired()) {
-          int n = ep.Receive(d.Remaining(), &stopObj, 1);
-          if (n == 0 && ep.lastWait() != plat::kWaitTimeout) break;  // shutdown, or no wait possible
-          if (n < 0) stop.Wait(10);
-          if (n <= 0) continue;
-          // Only the device itself answers for itself.
-          if (ep.sender().address != record_.address) continue;
-          uint32_t major = 0, minor = 0;
-          if (!ParseVersionReply(ep.buffer(), static_cast<size_t>(n), &major, &minor)) continue;
-          record_.versionMajor = major;
-          record_.versionMinor = minor;
-          break;
-        }
-      }
-    }
-    job_->result()->Report(false, record_);
-    Ref<ScanJob> job = std::move(job_);
-    job->ReleaseActive();
-  }
-
- private:
-  Ref<ScanJob> job_;
-  DeviceRecord record_;
-};
-
+// One interface: discover requests, announces, operation-mode reports and
+// the devices' version queries, all on one socket and one pooled thread.
 class Scanner : public IThreadEntry {
  public:
-  Scanner(ScanJob* job, const net::InterfaceEntry& entry) : job_(job), entry_(entry) {}
+  Scanner(ScanJob* job, const net::InterfaceEntry& entry)
+      : job_(job), entry_(entry), log_(job->log(), "scan") {}
   virtual ~Scanner() = default;
 
   void Run(const plat::Event& stop) override {
@@ -153,89 +137,184 @@ class Scanner : public IThreadEntry {
         // of replies, so a crowded segment is not cut short by the buffer.
         ep_.SetReceiveBuffer(kScanReceiveBuffer);
         Scan(stop);
+      } else {
+        // No socket: the window passes all the same, so that the done
+        // callback never comes before the other interfaces' (or while the
+        // caller is still starting the scan).
+        log_(LogKind::Outcome, "no socket on %u.%u.%u.%u; waiting out the window", QS_LOG_IP(entry_.address));
+        stop.Wait(kScanWindowMs);
+        job_->ScannerEnded();
       }
       ep_.Close();
     }
     Ref<ScanJob> job = std::move(job_);
-    job->ScannerEnded();
+    job->ReleaseActive();
   }
 
  private:
   void SendDiscover() {
+    lastSend_ = plat::TickCount();
+    if (attempt_ >= kDiscoverAttempts) return;
+    ++attempt_;
+    log_.SetAttempt(attempt_, kDiscoverAttempts);
     if (!disc::MakeNonce(nonce_)) return;
     std::vector<uint8_t> req = disc::BuildRequest(nonce_, disc::kCmdDiscover, nullptr, 0);
     ep_.SetBroadcast(true);
-    ep_.SetDestination(DiscoverDestination(g_discoveryMode.load(), entry_.address, entry_.netmask), kKvxrPort);
-    if (!req.empty()) ep_.Send(req.data(), req.size());  // send errors are ignored
-    lastSend_ = plat::TickCount();
+    uint32_t to = DiscoverDestination(g_discoveryMode.load(), entry_.address, entry_.netmask);
+    ep_.SetDestination(to, kKvxrPort);
+    bool sent = !req.empty() && ep_.Send(req.data(), req.size());  // send errors are ignored
+    log_(LogKind::Sent, "discover to %u.%u.%u.%u from %u.%u.%u.%u%s", QS_LOG_IP(to), QS_LOG_IP(entry_.address),
+         sent ? "" : " (send failed)");
   }
 
   void Scan(const plat::Event& stop) {
     SendDiscover();
+    lastTraffic_ = lastSend_;
     const net::Deadline window = net::Deadline::FromNow(kScanWindowMs);
     plat::WaitObject stopObj = stop.object();
-    while (!window.Expired()) {
-      uint32_t left = window.Remaining();
-      int n = ep_.Receive(left < kResendAfterMs ? left : kResendAfterMs, &stopObj, 1);
+    bool windowOpen = true;
+    for (;;) {
+      const uint32_t now = plat::TickCount();
+      SendVersionQueries(now);
+      std::vector<DeviceRecord> done;
+      queries_.Expire(now, &done);
+      for (const DeviceRecord& r : done) log_(LogKind::Outcome, "no version from %u.%u.%u.%u", QS_LOG_IP(r.address));
+      Report(done);
+      if (windowOpen && window.Expired()) {
+        windowOpen = false;
+        // What never got its turn is reported without a version.
+        done.clear();
+        queries_.GiveUpQueued(&done);
+        if (!done.empty()) log_(LogKind::Outcome, "%zu version queries not sent in the window", done.size());
+        Report(done);
+        job_->ScannerEnded();
+      }
+      if (!windowOpen && queries_.empty()) return;
+
+      uint32_t wait = queries_.NextExpiryIn(now);
+      if (windowOpen) {
+        uint32_t quiet = plat::TicksSince(lastTraffic_);
+        uint32_t toResend = quiet >= kResendAfterMs ? 0 : kResendAfterMs - quiet;
+        wait = std::min({wait, toResend, window.Remaining()});
+      }
+      int n = ep_.Receive(wait, &stopObj, 1);
+      if (n == 0 && ep_.lastWait() == 0) {  // stopped: shutdown or abort
+        log_(LogKind::Outcome, "stopped");
+        done.clear();
+        queries_.GiveUpAll(&done);
+        Report(done);
+        if (windowOpen) job_->ScannerEnded();
+        return;
+      }
       if (n > 0) {
-        Handle(ep_.buffer(), static_cast<size_t>(n));
+        lastTraffic_ = plat::TickCount();
+        Handle(ep_.buffer(), static_cast<size_t>(n), ep_.sender().address, windowOpen);
         continue;
       }
-      if (n == 0 && ep_.lastWait() == 0) return;  // shutdown
-      if (window.Expired()) break;
-      // A receive error resends too, but never faster than the quiet interval,
-      // so a stream of errors cannot turn into a flood of requests.
-      bool quiet = n == 0 && ep_.lastWait() == plat::kWaitTimeout;
-      if (quiet || plat::TicksSince(lastSend_) >= kResendAfterMs) SendDiscover();
+      if (n == net::kStrayDatagram) {
+        lastTraffic_ = plat::TickCount();
+        log_(LogKind::Skipped, "stray datagram from %u.%u.%u.%u (empty or beyond the buffer)",
+             QS_LOG_IP(ep_.sender().address));
+        continue;
+      }
+      if (!windowOpen || window.Expired()) continue;
+      if (n == 0 && ep_.lastWait() == plat::kWaitTimeout) {
+        if (plat::TicksSince(lastTraffic_) >= kResendAfterMs) {
+          SendDiscover();
+          lastTraffic_ = lastSend_;
+        }
+        continue;
+      }
+      // A receive error (or a failed wait) resends too, but never faster than
+      // the quiet interval, so a stream of errors cannot become a flood.
+      log_(LogKind::Note, "receive error");
+      if (plat::TicksSince(lastSend_) >= kResendAfterMs) SendDiscover();
       else stop.Wait(10);
     }
   }
 
-  void Handle(const uint8_t* data, size_t len) {
+  void SendVersionQueries(uint32_t now) {
+    static const char kQuery[] = "?Version";
+    uint32_t to = 0;
+    while (queries_.NextToSend(now, &to)) {
+      ep_.SetDestination(to, kKvxrPort);
+      bool sent = ep_.Send(kQuery, sizeof kQuery - 1);  // a failed send leaves the version unknown
+      log_(LogKind::Sent, "?Version to %u.%u.%u.%u%s", QS_LOG_IP(to), sent ? "" : " (send failed)");
+    }
+  }
+
+  void Report(const std::vector<DeviceRecord>& records) {
+    for (const DeviceRecord& r : records) job_->result()->Report(false, r);
+  }
+
+  void Handle(const uint8_t* data, size_t len, uint32_t from, bool windowOpen) {
+    // Version replies are plain text, no frame; only queried devices count.
+    if (len >= 1 && data[0] == 0x02) {
+      std::vector<DeviceRecord> done;
+      if (queries_.OnReply(from, data, len, &done)) {
+        for (const DeviceRecord& r : done)
+          log_(LogKind::Received, "version %u.%u from %u.%u.%u.%u", r.versionMajor, r.versionMinor, QS_LOG_IP(from));
+        Report(done);
+        return;
+      }
+    }
     disc::VerifiedReply v;
-    if (!disc::VerifyReply(nonce_, data, len, &v)) return;
-    if (v.type == disc::kReplyAnnounce) OnAnnounce(v.payload, v.length);
+    if (!disc::VerifyReply(nonce_, data, len, &v)) {
+      log_(LogKind::Skipped, "%zu bytes from %u.%u.%u.%u: not a reply to the current request", len, QS_LOG_IP(from));
+      return;
+    }
+    if (!windowOpen) return;  // the window has ended: no new devices
+    if (v.type == disc::kReplyAnnounce) OnAnnounce(v.payload, v.length, from);
     else if (v.type == kReplyOpModeReport) OnOpModeReport(v.payload, v.length);
+    else log_(LogKind::Skipped, "reply type 0x%04X from %u.%u.%u.%u", v.type, QS_LOG_IP(from));
   }
 
   void OnOpModeReport(const uint8_t* p, size_t len) {
     HwId id;
     uint8_t mode = 0;
-    if (ParseOpModeReport(p, len, &id, &mode)) opModes_[id] = mode;
+    if (!ParseOpModeReport(p, len, &id, &mode)) return;
+    auto it = opModes_.find(id);
+    if (it != opModes_.end()) it->second = mode;
+    else if (opModes_.size() < kMaxDevicesPerInterface) opModes_.emplace(id, mode);
   }
 
-  void OnAnnounce(const uint8_t* p, size_t len) {
+  void OnAnnounce(const uint8_t* p, size_t len, uint32_t from) {
     DeviceRecord r;
-    if (!RecordFromAnnounce(p, len, &r)) return;
+    if (!RecordFromAnnounce(p, len, &r)) {
+      log_(LogKind::Skipped, "announce from %u.%u.%u.%u: not a KV-xR model or too short", QS_LOG_IP(from));
+      return;
+    }
     HwId id;
     std::memcpy(id.bytes, r.hardwareId, kHwIdSize);
-    if (!seen_.emplace(id, 1).second) return;
+    if (seen_.count(id)) return;
+    if (seen_.size() >= kMaxDevicesPerInterface) {
+      if (!fullNoted_) log_(LogKind::Note, "more than %zu devices on this interface: the rest is ignored",
+                            kMaxDevicesPerInterface);
+      fullNoted_ = true;
+      return;
+    }
+    seen_.emplace(id, 1);
     auto mode = opModes_.find(id);
     r.operationMode = mode == opModes_.end() ? 0 : mode->second;
     r.interfaceAddress = entry_.address;
     r.interfaceNetmask = entry_.netmask;
     r.interfaceDhcp = entry_.dhcp;
-
-    job_->AddActive();
-    auto* g = new (std::nothrow) RCObject2<VersionGetter>(job_.get(), r);
-    if (g) {
-      g->AddRef();
-      bool queued = RunOnPool(g);
-      g->Release();
-      if (queued) return;
-    }
-    // No thread for the query: the device is still reported, its version unknown.
-    job_->result()->Report(false, r);
-    job_->ReleaseActive();
+    log_(LogKind::Received, "announce of %u.%u.%u.%u from %u.%u.%u.%u", QS_LOG_IP(r.address), QS_LOG_IP(from));
+    if (!queries_.Add(r, from)) job_->result()->Report(false, r);  // no room: no version
   }
 
   Ref<ScanJob> job_;
   net::InterfaceEntry entry_;
+  JobLog log_;
   net::Endpoint ep_;
   uint8_t nonce_[disc::kNonceSize] = {};
+  uint32_t attempt_ = 0;
   uint32_t lastSend_ = 0;
+  uint32_t lastTraffic_ = 0;
+  bool fullNoted_ = false;
   std::map<HwId, uint8_t> opModes_;
   std::map<HwId, uint8_t> seen_;
+  VersionQueries queries_;
 };
 
 }  // namespace
@@ -247,12 +326,12 @@ uint32_t DiscoverDestination(uint8_t mode, uint32_t address, uint32_t netmask) {
   return mode == 1 ? plat::kBroadcastAddress : net::DirectedBroadcast(address, netmask);
 }
 
-void StartScan(IScanResult* result, KVxR_DoneCallback onDone, net::InterfaceQueryFn query) {
+void StartScan(IScanResult* result, KVxR_DoneCallback onDone, net::InterfaceQueryFn query, ILogSink* log) {
   net::InterfaceList list(true, query);
   std::vector<net::InterfaceEntry> entries;
   if (list.Build()) entries = list.entries();
 
-  auto* raw = new (std::nothrow) RCObject2<ScanJob>(result, onDone, static_cast<int>(entries.size()));
+  auto* raw = new (std::nothrow) RCObject2<ScanJob>(result, onDone, static_cast<int>(entries.size()), log);
   if (!raw) {
     if (onDone) onDone();
     return;
@@ -270,30 +349,36 @@ void StartScan(IScanResult* result, KVxR_DoneCallback onDone, net::InterfaceQuer
     bool queued = false;
     if (s) {
       s->AddRef();
-      queued = RunOnPool(s);
+      Ref<IPoolJob> control;
+      queued = RunOnPool(s, &control);
+      if (queued) job->Keep(control);
       s->Release();
     }
-    // An interface left out counts as scanned, so the done callback still
-    // comes once (on this thread when no interface could be scanned).
-    if (!queued) job->ScannerEnded();
+    // An interface left out (the pool refused it) counts as scanned, so the
+    // done callback still comes once (on this thread when none could start).
+    if (!queued) {
+      job->ScannerEnded();
+      job->ReleaseActive();
+    }
   }
   if (entries.empty()) job->CallDone();
   job->ReleaseActive();  // the starter's guard
 }
 
 void WindUpScans() {
-  for (;;) {
-    Ref<ScanJob> job;
-    {
-      JobList& l = Jobs();
-      plat::ScopedLock lock(l.lock);
-      if (l.jobs.empty()) return;
-      job = l.jobs.front();
-    }
-    for (int i = 0; i < 50 && !job->ScannersEnded(); ++i) plat::SleepMs(100);
-    job->CallDone();
-    job->ReportFinished();
-    Unlist(job.get());
+  std::vector<Ref<ScanJob>> jobs;
+  {
+    JobList& l = Jobs();
+    plat::ScopedLock lock(l.lock);
+    for (auto& j : l.jobs) jobs.push_back(j);
+  }
+  for (auto& j : jobs) j->StopScanners();
+  const net::Deadline d = net::Deadline::FromNow(kWindUpWaitMs);
+  for (auto& j : jobs) {
+    while (!j->ScannersEnded() && !d.Expired()) plat::SleepMs(20);
+    j->CallDone();
+    j->ReportFinished(0);  // on the host thread, whose windows are going: no retry
+    Unlist(j.get());
   }
 }
 

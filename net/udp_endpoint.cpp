@@ -1,9 +1,28 @@
 #include "net/udp_endpoint.h"
 
+#include <atomic>
+
 namespace qs::net {
+
+namespace {
+std::atomic<uint32_t> g_openFailures{0};
+std::atomic<uint32_t> g_receiveErrors{0};
+
+// Takes one injected fault, if any is left.
+bool TakeFault(std::atomic<uint32_t>& left) {
+  uint32_t n = left.load();
+  while (n > 0)
+    if (left.compare_exchange_weak(n, n - 1)) return true;
+  return false;
+}
+}  // namespace
+
+void InjectOpenFailures(uint32_t count) { g_openFailures.store(count); }
+void InjectReceiveErrors(uint32_t count) { g_receiveErrors.store(count); }
 
 bool Endpoint::Open(uint32_t address, uint16_t port) {
   Close();
+  if (TakeFault(g_openFailures)) return false;
   if (!socket_.Open() || !socket_.Bind(address, port) || !socket_.SelectRead()) {
     socket_.Close();
     return false;
@@ -45,7 +64,9 @@ int Endpoint::Receive(uint32_t timeoutMs, const plat::WaitObject* extra, size_t 
       }
       continue;
     }
-    return len < 1 ? -1 : len;
+    if (len == plat::kSockTruncated || len == 0) return kStrayDatagram;
+    if (len < 0 || TakeFault(g_receiveErrors)) return kReceiveError;
+    return len;
   }
 }
 

@@ -14,6 +14,8 @@ namespace qs::net {
 constexpr size_t kEndpointBufferSize = 2048;
 constexpr size_t kMaxExtraHandles = 9;
 constexpr int kTooManyHandles = -999;
+constexpr int kReceiveError = -1;   // the socket itself failed
+constexpr int kStrayDatagram = -2;  // an empty datagram or one beyond the buffer: not a reply, skipped
 
 // A duration from a start tick; time-outs are differences of ticks.
 struct Deadline {
@@ -45,8 +47,10 @@ class Endpoint {
 
   // Waits up to timeoutMs for any of the extra objects or a datagram (the
   // socket comes last in the wait). Returns the datagram's length (read it
-  // from buffer()); 0 when the wait ended otherwise (see lastWait()); -1 on a
-  // receive error; kTooManyHandles for more than kMaxExtraHandles objects.
+  // from buffer()); 0 when the wait ended otherwise (see lastWait());
+  // kStrayDatagram for a datagram that was received but can be no reply
+  // (empty, or longer than the buffer; sender() tells whose); kReceiveError
+  // when the socket failed; kTooManyHandles for more than kMaxExtraHandles.
   int Receive(uint32_t timeoutMs, const plat::WaitObject* extra = nullptr, size_t count = 0);
 
   // Sends to the destination; false when nothing was sent.
@@ -67,5 +71,11 @@ class Endpoint {
   plat::SockAddr sender_;
   uint8_t buffer_[kEndpointBufferSize] = {};
 };
+
+// Test seam: the next `count` endpoint opens fail, and the next `count`
+// datagrams received by any endpoint of the process end in a receive error
+// instead, as a failing socket would.
+void InjectOpenFailures(uint32_t count);
+void InjectReceiveErrors(uint32_t count);
 
 }  // namespace qs::net

@@ -11,4 +11,11 @@ void Worker::Run(const plat::Event& stop) {
   done_.Set();
 }
 
+int32_t WaitForJob(IWorker* w, IPoolJob* control, uint32_t budgetMs, int32_t notStarted) {
+  auto* worker = static_cast<Worker*>(w);
+  if (worker->WaitDone(budgetMs + kJobEndGraceMs)) return worker->result();
+  control->Stop();
+  return worker->WaitDone(kJobStopGraceMs) ? worker->result() : notStarted;
+}
+
 }  // namespace qs::net

@@ -14,6 +14,10 @@
 namespace qs::net {
 
 constexpr int32_t kJobNotStarted = -101;
+// How long after its own time budget a waiter gives a job to end before it
+// stops it, and then how long it waits for the stopped job.
+constexpr uint32_t kJobEndGraceMs = 2000;
+constexpr uint32_t kJobStopGraceMs = 2000;
 
 struct IWorker : IRefCounted {
   // The job's thread-pool entry (a new reference).
@@ -37,10 +41,16 @@ class Worker : public InterfaceImpl<IWorker>, public InterfaceImpl<IThreadEntry>
     e->AddRef();
     return e;
   }
+  // Waits no longer than the job's budget and kJobEndGraceMs; a job that has
+  // not ended by then still ends later, unseen.
   int32_t Wait() override {
-    done_.Wait(plat::kInfinite);
+    if (!done_.Wait(timeoutMs_ + kJobEndGraceMs)) return kJobNotStarted;
     return result_;
   }
+  // true once the job has ended (its result is then final), within the time.
+  bool WaitDone(uint32_t ms) { return done_.Wait(ms); }
+  int32_t result() const { return result_; }
+  uint32_t timeoutMs() const { return timeoutMs_; }
   void Run(const plat::Event& stop) override;
 
  protected:
@@ -54,9 +64,14 @@ class Worker : public InterfaceImpl<IWorker>, public InterfaceImpl<IThreadEntry>
   int32_t result_ = 0;
 };
 
+// Waits for a job on the pool: its time budget and a grace; then it is
+// stopped (its socket waits end on its stop event) and waited for once more.
+// notStarted when it did not end even so.
+int32_t WaitForJob(IWorker* w, IPoolJob* control, uint32_t budgetMs, int32_t notStarted);
+
 // Creates the job (Job derives from Worker; args go to its constructor), runs
 // it on the pool and waits for its result; notStarted when it could not be
-// created or queued.
+// created or queued (the pool is shut down), or did not end.
 template <class Job, class... Args>
 int32_t RunJobAndWait(int32_t notStarted, Args&&... args) {
   auto* job = new (std::nothrow) RCObject2Ex<Job>(std::forward<Args>(args)...);
@@ -68,9 +83,10 @@ int32_t RunJobAndWait(int32_t notStarted, Args&&... args) {
     return notStarted;
   }
   IThreadEntry* entry = w->Entry();
-  bool queued = RunOnPool(entry);
+  Ref<IPoolJob> control;
+  bool queued = RunOnPool(entry, &control);
   entry->Release();
-  int32_t r = queued ? w->Wait() : notStarted;
+  int32_t r = queued ? WaitForJob(w, control.get(), job->timeoutMs(), notStarted) : notStarted;
   w->Release();
   return r;
 }

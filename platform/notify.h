@@ -8,6 +8,7 @@
 // Elsewhere there is no window system: the process has one host and one queue,
 // which the host thread drains with DispatchNotifications.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 namespace qs::plat {
@@ -38,7 +39,12 @@ HostWindow FindHostWindow();
 // registered for this module. 0 on failure. The handler must outlive the window.
 NotifyWindow CreateNotifyWindow(HostWindow host, const char* className, INotifyHandler* handler);
 bool IsNotifyWindow(NotifyWindow w);
-// Never blocks; false when the window is gone (the message is then dropped).
+// How many posted messages the host thread's queue holds at most: the system's
+// quota on Windows (its default), the same limit elsewhere.
+constexpr size_t kMaxPostedNotifications = 10000;
+
+// Never blocks; false when the window is gone or the host's queue is full
+// (the message is then dropped).
 bool PostNotify(NotifyWindow w, uint32_t message, uintptr_t wParam, intptr_t lParam);
 // On the window's thread only.
 bool DestroyNotifyWindow(NotifyWindow w);

@@ -113,7 +113,7 @@ bool PostNotify(NotifyWindow w, uint32_t message, uintptr_t wParam, intptr_t lPa
   NotifyState& s = State();
   {
     std::lock_guard<std::mutex> l(s.m);
-    if (!s.windows.count(w)) return false;
+    if (!s.windows.count(w) || s.queue.size() >= kMaxPostedNotifications) return false;
     s.queue.push_back(Message{w, message, wParam, lParam});
   }
   s.posted.notify_all();

@@ -2,32 +2,42 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 namespace qs::plat {
 
 struct NativeThread::Impl {
   HANDLE h = nullptr;
   Proc proc = nullptr;
   void* arg = nullptr;
+  std::atomic<int> refs{2};  // the owner and the thread
 };
 
 namespace {
+void Unref(NativeThread::Impl* impl) {
+  if (impl->refs.fetch_sub(1) == 1) delete impl;
+}
+
 DWORD WINAPI Trampoline(LPVOID p) {
   auto* impl = static_cast<NativeThread::Impl*>(p);
   impl->proc(impl->arg);
+  Unref(impl);
   return 0;
 }
 }  // namespace
 
 NativeThread::~NativeThread() {
   if (impl_) {
-    CloseHandle(impl_->h);
-    // The thread may still read impl_; it is leaked with the detached thread.
+    CloseHandle(impl_->h);  // detaches a thread that was never joined
+    Unref(impl_);
   }
 }
 
 bool NativeThread::Start(Proc proc, void* arg, size_t stackBytes) {
   if (impl_) return false;
-  auto* impl = new Impl{nullptr, proc, arg};
+  auto* impl = new Impl;
+  impl->proc = proc;
+  impl->arg = arg;
   impl->h = CreateThread(nullptr, stackBytes, Trampoline, impl,
                          CREATE_SUSPENDED | (stackBytes ? STACK_SIZE_PARAM_IS_A_RESERVATION : 0),
                          nullptr);
@@ -44,7 +54,7 @@ bool NativeThread::Join(uint32_t timeoutMs) {
   if (!impl_) return true;
   if (WaitForSingleObject(impl_->h, timeoutMs) != WAIT_OBJECT_0) return false;
   CloseHandle(impl_->h);
-  delete impl_;
+  Unref(impl_);
   impl_ = nullptr;
   return true;
 }

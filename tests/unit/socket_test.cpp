@@ -1,16 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "platform/socket.h"
+#include "platform/tick.h"
 
 namespace qs::plat {
 namespace {
 
 constexpr uint32_t kLoop = 0x7F000001;
 
-TEST(Udp, OversizedDatagramIsAnErrorAndIsConsumed) {
+TEST(Udp, OversizedDatagramIsTruncatedAndIsConsumed) {
   SocketsLibrary lib;
   UdpSocket rx, tx;
   ASSERT_TRUE(rx.Open() && rx.Bind(kLoop, 0));
@@ -20,7 +23,9 @@ TEST(Udp, OversizedDatagramIsAnErrorAndIsConsumed) {
   ASSERT_EQ(tx.SendTo(big.data(), big.size(), kLoop, port), 1500);
   ASSERT_EQ(tx.SendTo("ok", 2, kLoop, port), 2);
   char buf[1024];
-  EXPECT_EQ(rx.RecvFromTimeout(buf, sizeof buf, nullptr, 2000), kSockError);
+  SockAddr from;
+  EXPECT_EQ(rx.RecvFromTimeout(buf, sizeof buf, &from, 2000), kSockTruncated);
+  EXPECT_EQ(from.address, kLoop);
   EXPECT_EQ(rx.RecvFromTimeout(buf, sizeof buf, nullptr, 2000), 2);
   EXPECT_EQ(rx.RecvFromTimeout(buf, sizeof buf, nullptr, 30), kSockTimeout);
 }
@@ -60,6 +65,92 @@ TEST(Tcp, ConnectToClosedPortFailsWithinTime) {
   probe.Close();
   TcpSocket c;
   EXPECT_FALSE(c.Connect(kLoop, port, 2000));
+}
+
+// Sets the event after ms, from another thread.
+class SetLater {
+ public:
+  SetLater(Event& e, uint32_t ms) : t_([&e, ms] {
+      SleepMs(ms);
+      e.Set();
+    }) {}
+  ~SetLater() { t_.join(); }
+
+ private:
+  std::thread t_;
+};
+
+TEST(Udp, AWaitEndsOnTheStopEventOrTheTime) {
+  SocketsLibrary lib;
+  UdpSocket rx;
+  ASSERT_TRUE(rx.Open() && rx.Bind(kLoop, 0));
+  Event stop;
+  ASSERT_TRUE(stop.Create(true, false));
+  char buf[16];
+  uint32_t t0 = TickCount();
+  {
+    SetLater later(stop, 100);
+    EXPECT_EQ(rx.RecvFrom(buf, sizeof buf, nullptr, WaitLimit{5000, stop.object()}), kSockStopped);
+  }
+  EXPECT_LT(TicksSince(t0), 2000u);
+  stop.Reset();
+  t0 = TickCount();
+  EXPECT_EQ(rx.RecvFrom(buf, sizeof buf, nullptr, WaitLimit{80, stop.object()}), kSockTimeout);
+  EXPECT_GE(TicksSince(t0), 70u);
+}
+
+// A connected pair on the loopback interface.
+struct Pair {
+  SocketsLibrary lib;
+  TcpSocket server, client, conn;
+  bool Make() {
+    if (!server.Listen(kLoop, 0)) return false;
+    return client.Connect(kLoop, server.LocalAddress().port, 2000) && server.Accept(conn, 2000);
+  }
+};
+
+TEST(Tcp, ReceivingExactlyEndsOnStopTimePeerCloseOrTheLastByte) {
+  Pair p;
+  ASSERT_TRUE(p.Make());
+  Event stop;
+  ASSERT_TRUE(stop.Create(true, false));
+  char buf[10] = {};
+  ASSERT_TRUE(p.conn.SendAll("abcd", 4, 2000));
+  uint32_t t0 = TickCount();
+  {
+    SetLater later(stop, 100);
+    EXPECT_EQ(p.client.RecvExactly(buf, 10, WaitLimit{5000, stop.object()}), kSockStopped);
+  }
+  EXPECT_LT(TicksSince(t0), 2000u);
+  stop.Reset();
+  // The four bytes were taken; six more, in two pieces, complete a read.
+  ASSERT_TRUE(p.conn.SendAll("efg", 3, 2000));
+  EXPECT_EQ(p.client.RecvExactly(buf, 6, WaitLimit{60, stop.object()}), kSockTimeout);
+  ASSERT_TRUE(p.conn.SendAll("hij", 3, 2000));
+  EXPECT_EQ(p.client.RecvExactly(buf, 3, WaitLimit{2000, stop.object()}), kSockOk);
+  EXPECT_EQ(std::memcmp(buf, "hij", 3), 0);
+  ASSERT_TRUE(p.conn.SendAll("kl", 2, 2000));
+  p.conn.Close();
+  EXPECT_EQ(p.client.RecvExactly(buf, 4, WaitLimit{2000, stop.object()}), kSockClosed);
+}
+
+TEST(Tcp, SendingAllEndsOnStopOrTimeWhenThePeerDoesNotRead) {
+  Pair p;
+  ASSERT_TRUE(p.Make());
+  Event stop;
+  ASSERT_TRUE(stop.Create(true, false));
+  std::vector<char> big(32 << 20, 'x');  // far beyond what the buffers of both ends hold
+  uint32_t t0 = TickCount();
+  EXPECT_EQ(p.client.SendAll(big.data(), big.size(), WaitLimit{150, stop.object()}), kSockTimeout);
+  uint32_t spent = TicksSince(t0);
+  EXPECT_GE(spent, 140u);
+  EXPECT_LT(spent, 3000u);
+  t0 = TickCount();
+  {
+    SetLater later(stop, 100);
+    EXPECT_EQ(p.client.SendAll(big.data(), big.size(), WaitLimit{10000, stop.object()}), kSockStopped);
+  }
+  EXPECT_LT(TicksSince(t0), 3000u);
 }
 
 }  // namespace

@@ -110,6 +110,82 @@ TEST(Thread, StopFromItsOwnThreadReturnsFalseInsteadOfHanging) {
   w->Release();
 }
 
+// The owner lets go of a thread that is still running (as a pooled thread
+// does when it leaves the pool): the thread's stop event and work item stay
+// valid until the work returns.
+class OutlivesOwner : public IThreadEntry {
+ public:
+  OutlivesOwner(plat::Event* released, plat::Event* done) : released_(released), done_(done) {}
+  void Run(const plat::Event& stop) override {
+    released_->Wait(5000);
+    // A real wait on the stop event, not a failure on a closed handle.
+    uint32_t t0 = plat::TickCount();
+    bool set = stop.Wait(60);
+    waited = plat::TicksSince(t0);
+    stoppedEarly = set;
+    done_->Set();
+  }
+  std::atomic<uint32_t> waited{0};
+  std::atomic<bool> stoppedEarly{true};
+
+ private:
+  plat::Event* released_;
+  plat::Event* done_;
+};
+
+TEST(Thread, ReleasedWhileRunningKeepsItsStateUntilTheWorkEnds) {
+  plat::Event released, done;
+  ASSERT_TRUE(released.Create(true, false));
+  ASSERT_TRUE(done.Create(true, false));
+  Ref<IThreadEntry> w = Ref<IThreadEntry>::Adopt(CreateObject<RCObject2<OutlivesOwner>>(&released, &done));
+  IThread* t = nullptr;
+  ASSERT_TRUE(CreateThread(w.get(), &t));
+  t->Release();  // the owner's last reference, while the thread runs
+  released.Set();
+  ASSERT_TRUE(done.Wait(5000));
+  auto* o = static_cast<OutlivesOwner*>(w.get());
+  EXPECT_FALSE(o->stoppedEarly.load());
+  EXPECT_GE(o->waited.load(), 50u);
+  plat::SleepMs(50);  // the thread lets go of itself; AddressSanitizer checks that nothing is used after
+}
+
+// A work item that stops its own thread and is the only one holding it.
+class StopsAndDropsItself : public IThreadEntry {
+ public:
+  explicit StopsAndDropsItself(plat::Event* done) : done_(done) {}
+  void Run(const plat::Event& stop) override {
+    go.Wait(5000);
+    IThread* t = owner.exchange(nullptr);
+    selfStop = t->Stop(1000) ? 1 : 0;  // only signals: joining itself would hang
+    t->Release();                        // the last reference but the thread's own
+    signalled = stop.IsSet();
+    done_->Set();
+  }
+  plat::Event go;
+  std::atomic<IThread*> owner{nullptr};
+  std::atomic<int> selfStop{-1};
+  std::atomic<bool> signalled{false};
+
+ private:
+  plat::Event* done_;
+};
+
+TEST(Thread, AThreadThatStopsAndReleasesItselfEndsCleanly) {
+  plat::Event done;
+  ASSERT_TRUE(done.Create(true, false));
+  auto* w = CreateObject<RCObject2<StopsAndDropsItself>>(&done);
+  ASSERT_TRUE(w->go.Create(true, false));
+  IThread* t = nullptr;
+  ASSERT_TRUE(CreateThread(w, &t));
+  w->owner = t;  // handed over: the work item now holds the only reference
+  w->go.Set();
+  ASSERT_TRUE(done.Wait(5000));
+  EXPECT_EQ(w->selfStop.load(), 0);
+  EXPECT_TRUE(w->signalled.load());
+  plat::SleepMs(50);
+  w->Release();
+}
+
 TEST(Event, AutoResetReleasesOneWaitAndManualStays) {
   plat::Event a, m;
   ASSERT_TRUE(a.Create(false, false));
