@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Load speed and peak memory of firmware files: a 16 MiB image (random bytes
 # with a "fw.info" block at 0x4100) written by srec_cat as Intel HEX and as
-# S3 records, then read by `quillscan-cli image` (reader, chunk list, fw.info
-# and a SHA-1 of every chunk) and by srec_cat (reading into a binary on
-# /dev/null), side by side. Best of a few runs; peak memory from wait4.
+# S3 records, and the same S3 records in descending address order (the
+# reader's out-of-order path); each read by `quillscan-cli image` (reader,
+# chunk list, fw.info and a SHA-1 of every chunk) and by srec_cat (reading
+# into a binary on /dev/null), side by side. Best of a few runs; peak memory
+# from wait4. The last columns: srec_cat's time over ours, our peak over the
+# image size.
 #   bench/firmware-load.sh [cli binary]   (default: build/native/cli/quillscan-cli)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,6 +23,7 @@ head -c $size /dev/urandom >"$work/image.bin"
 printf 'fw.info{"model":"KV-xR","version":"3.141"}\0' | dd of="$work/image.bin" bs=1 seek=$((0x4100)) conv=notrunc status=none
 srec_cat "$work/image.bin" -binary -o "$work/image.hex" -intel
 srec_cat "$work/image.bin" -binary -execution-start-address=0 -o "$work/image.s37" -motorola -address-length=4
+{ grep '^S0' "$work/image.s37"; grep '^S3' "$work/image.s37" | tac; grep '^S[5-9]' "$work/image.s37"; } >"$work/desc.s37"
 
 python3 - "$cli" "$work" "$size" "$runs" <<'PY'
 import os, subprocess, sys, time
@@ -41,17 +45,20 @@ def measure(argv):
 
 data_mib = size / (1 << 20)
 print(f"image: {data_mib:.0f} MiB of data; best of {runs} runs; MB/s = MiB of data per second")
-print(f"{'file':<12}{'text MiB':>9}  {'reader':<22}{'time s':>8}{'MB/s':>9}{'peak MiB':>10}{'peak - data':>13}")
-for name, fmt in (("image.hex", "-intel"), ("image.s37", "-motorola")):
+print(f"{'file':<12}{'text MiB':>9}  {'reader':<22}{'time s':>8}{'MB/s':>9}{'peak MiB':>10}{'peak - data':>13}"
+      f"{'speed x':>9}{'peak/image':>12}")
+for name, fmt in (("image.hex", "-intel"), ("image.s37", "-motorola"), ("desc.s37", "-motorola")):
     path = os.path.join(work, name)
     text_mib = os.path.getsize(path) / (1 << 20)
     # The cli's answer must be right before its speed counts.
     out = subprocess.run([cli, "image", path, "--json"], capture_output=True, text=True)
-    if out.returncode != 0 or '"version":[3,141]' not in out.stdout:
+    if out.returncode != 0 or '"version":[3,141]' not in out.stdout or out.stdout.count('"start"') != 1:
         sys.exit(f"quillscan-cli image {name}: {out.stdout}{out.stderr}")
-    for label, argv in (("quillscan-cli image", [cli, "image", path]),
-                        ("srec_cat", ["srec_cat", path, fmt, "-o", "/dev/null", "-binary"])):
-        t, kib = measure(argv)
+    ours = measure([cli, "image", path])
+    theirs = measure(["srec_cat", path, fmt, "-o", "/dev/null", "-binary"])
+    for label, (t, kib) in (("quillscan-cli image", ours), ("srec_cat", theirs)):
         peak = kib / 1024
-        print(f"{name:<12}{text_mib:>9.1f}  {label:<22}{t:>8.3f}{data_mib / t:>9.1f}{peak:>10.1f}{peak - data_mib:>13.1f}")
+        extra = f"{theirs[0] / t:>9.1f}{peak / data_mib:>12.2f}" if label != "srec_cat" else ""
+        print(f"{name:<12}{text_mib:>9.1f}  {label:<22}{t:>8.3f}{data_mib / t:>9.1f}{peak:>10.1f}{peak - data_mib:>13.1f}"
+              + extra)
 PY

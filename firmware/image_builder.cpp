@@ -26,16 +26,22 @@ bool ImageBuilder::Add(uint32_t address, const uint8_t* data, uint32_t len) {
 
 bool ImageBuilder::Collect(uint32_t address, const uint8_t* data, uint32_t len) {
   if (static_cast<uint64_t>(address) + len - 1 > 0xFFFFFFFFull) return false;
-  bool extends = !runs_.empty() && Touch(runs_.back(), Run{address, 0, len});
-  uint64_t more = len + (extends ? 0 : kRunCost);
+  const Run rec{address, 0, len};
+  bool continues = !runs_.empty() && Touch(runs_.back(), rec);
+  bool leads = !runs_.empty() && !continues && Touch(rec, runs_.back());
+  uint64_t more = len + (continues || leads ? 0 : kRunCost);
   if (cost_ + more > limit_) return false;
   try {
     uint32_t offset = static_cast<uint32_t>(data_.size());
     data_.insert(data_.end(), data, data + len);
-    if (extends)
-      runs_.back().size += len;
-    else
+    if (continues || leads) {
+      Run& last = runs_.back();
+      if (leads) last.start = address;
+      last.size += len;
+      backwards_ = backwards_ || leads;
+    } else {
       runs_.push_back(Run{address, offset, len});
+    }
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -43,20 +49,31 @@ bool ImageBuilder::Collect(uint32_t address, const uint8_t* data, uint32_t len) 
   return true;
 }
 
+bool ImageBuilder::Complete() const {
+  const Run& r = runs_[opened_ - 1];
+  return lo_ == r.start && hi_ == static_cast<uint64_t>(r.start) + r.size;
+}
+
 // The runs are formed again by the rule of the first reading, and each must
-// come out as it did then: a text that changed in between fails.
+// come out as it did then: a text that changed in between fails. Within its
+// run a record goes to its address's place, and runs grow only at their
+// ends, so no byte is written twice and a complete run has all of its bytes.
 bool ImageBuilder::Place(uint32_t address, const uint8_t* data, uint32_t len) {
-  bool continues = opened_ > 0 && static_cast<uint64_t>(runs_[opened_ - 1].start) + fill_ == address;
-  if (!continues) {
-    if (opened_ > 0 && fill_ != runs_[opened_ - 1].size) return false;
-    if (opened_ == runs_.size() || runs_[opened_].start != address) return false;
+  const uint64_t from = address, to = from + len;
+  bool joins = opened_ > 0 && (from == hi_ || to == lo_);
+  if (!joins) {
+    if (opened_ > 0 && !Complete()) return false;
+    if (opened_ == runs_.size()) return false;
     ++opened_;
-    fill_ = 0;
+    lo_ = hi_ = from;
   }
   const Run& r = runs_[opened_ - 1];
-  if (len > r.size - fill_) return false;
-  std::memcpy(data_.data() + r.offset + fill_, data, len);
-  fill_ += len;
+  if (from < r.start || to > static_cast<uint64_t>(r.start) + r.size) return false;
+  std::memcpy(data_.data() + r.offset + (from - r.start), data, len);
+  if (from == hi_)
+    hi_ = to;
+  else
+    lo_ = from;
   return true;
 }
 
@@ -84,9 +101,10 @@ ImageBuilder::Next ImageBuilder::Settle() {
     }
     if (cost_ + static_cast<uint64_t>(chunks) * kChunkCost > limit_) return Next::Refused;
     chunks_ = chunks;
-    if (slices) return Next::Done;
-    // Touching runs lie apart in the bytes: give every run its place in chunk
-    // order and take the bytes again from a second reading.
+    if (slices && !backwards_) return Next::Done;
+    // Touching runs lie apart in the bytes, or a run's bytes are out of order:
+    // give every run its place in chunk order and take the bytes again from a
+    // second reading.
     size_t total = data_.size();
     std::vector<uint8_t>().swap(data_);
     uint32_t at = 0;
@@ -105,7 +123,7 @@ ImageBuilder::Next ImageBuilder::Settle() {
 bool ImageBuilder::Finish(Ref<IImageBytes>& bytes, std::vector<ChunkSpan>& spans) {
   spans.clear();
   if (order_.size() != runs_.size()) return false;  // not settled
-  if (placing_ && (opened_ != runs_.size() || (opened_ > 0 && fill_ != runs_[opened_ - 1].size))) return false;
+  if (placing_ && (opened_ != runs_.size() || (opened_ > 0 && !Complete()))) return false;
   try {
     spans.reserve(chunks_);
     for (uint32_t i : order_) {

@@ -1,9 +1,11 @@
 // Collects the data records of a file and turns them into chunk spans.
 //
-// A record that continues the previous one (address = previous end + 1) is
-// appended to its run. At the end the runs are ordered by start address (file
-// order among equal starts, a strict order even when records overlap) and
-// runs that touch are joined; a gap or an overlap starts a new chunk.
+// A record joins the run of records before it when it continues that run
+// (its address is the run's end + 1) or leads into it (it ends where the run
+// starts, as in a file written backwards); otherwise it starts a new run. At
+// the end the runs are ordered by start address (file order among equal
+// starts, a strict order even when records overlap) and runs that touch are
+// joined; a gap or an overlap starts a new chunk.
 //
 // The bytes are kept in file order. When that is chunk order too (an ordered
 // file, or blocks merely written out of address order that touch no other
@@ -67,7 +69,9 @@ class ImageBuilder {
 
   bool Collect(uint32_t address, const uint8_t* data, uint32_t len);
   bool Place(uint32_t address, const uint8_t* data, uint32_t len);
-  bool Touch(const Run& a, const Run& b) const { return static_cast<uint64_t>(a.start) + a.size == b.start; }
+  static bool Touch(const Run& a, const Run& b) { return static_cast<uint64_t>(a.start) + a.size == b.start; }
+  // Second reading: the run met last has been given all its bytes.
+  bool Complete() const;
 
   size_t limit_;
   std::vector<uint8_t> data_;
@@ -75,9 +79,12 @@ class ImageBuilder {
   std::vector<uint32_t> order_;  // indices into runs_, chunk order
   uint64_t cost_ = 0;
   size_t chunks_ = 0;  // known once settled
+  bool backwards_ = false;  // a run's bytes lie in the file other than in address order
   bool placing_ = false;
-  size_t opened_ = 0;  // second reading: runs met so far
-  uint32_t fill_ = 0;  // second reading: bytes placed in the last run met
+  // Second reading: runs met so far, and what the records met of the last
+  // one have covered so far, [lo_, hi_).
+  size_t opened_ = 0;
+  uint64_t lo_ = 0, hi_ = 0;
 };
 
 }  // namespace qs::fw

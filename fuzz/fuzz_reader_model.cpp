@@ -68,14 +68,19 @@ bool ModelLoad(const uint8_t* text, size_t size, Format format, std::vector<Mode
   chunks.clear();
   std::vector<Record> records;
   if (!Records(text, size, format, records)) return false;
-  std::vector<ModelChunk> runs;  // a record that continues the previous one joins it
+  // A record that continues the run before it, or ends where that run starts, joins it.
+  std::vector<ModelChunk> runs;
   for (const Record& r : records) {
     if (r.data.empty()) continue;
     if (uint64_t{r.address} + r.data.size() - 1 > 0xFFFFFFFFull) return false;
-    if (!runs.empty() && End(runs.back()) == r.address)
+    if (!runs.empty() && End(runs.back()) == r.address) {
       runs.back().data.insert(runs.back().data.end(), r.data.begin(), r.data.end());
-    else
+    } else if (!runs.empty() && uint64_t{r.address} + r.data.size() == runs.back().start) {
+      runs.back().data.insert(runs.back().data.begin(), r.data.begin(), r.data.end());
+      runs.back().start = r.address;
+    } else {
       runs.push_back(ModelChunk{r.address, r.data});
+    }
   }
   std::stable_sort(runs.begin(), runs.end(),
                    [](const ModelChunk& a, const ModelChunk& b) { return a.start < b.start; });

@@ -1,6 +1,6 @@
 // A plain model of the reading rules, for the reader fuzz targets: lines cut
 // from the whole text at once, records kept in file order, runs sorted with
-// std::stable_sort and joined, each chunk a vector of its own. The readers
+// std::stable_sort and joined, each run and chunk a vector of its own. The readers
 // must build exactly the chunks it builds.
 #pragma once
 #include <cstddef>

@@ -227,8 +227,8 @@ TEST(IntelHex, LimitBoundsTheImage) {
 }
 
 // A whole image written backwards, one 16-byte record after the other: the
-// chunk of the sorted file, within a limit that holds the bytes and a little
-// bookkeeping per record (not a chunk's worth each).
+// chunk of the sorted file, within a limit that holds little more than the
+// bytes (each record leads into the run after it: one run, not one per record).
 TEST(IntelHex, DescendingRecordsWithinTheLimit) {
   Bytes all = Pattern(4096, 11);
   std::vector<std::string> lines{IntelBase(4, 0x0010)};
@@ -237,7 +237,7 @@ TEST(IntelHex, DescendingRecordsWithinTheLimit) {
   lines.push_back(IntelEnd());
   std::string text = Lines(lines, "\n");
   MemoryByteSource src(text.data(), text.size());
-  Ref<IBinaryImage> img = Ref<IBinaryImage>::Adopt(IntellecHex::LoadFrom(src, u"mem", 4 * all.size()));
+  Ref<IBinaryImage> img = Ref<IBinaryImage>::Adopt(IntellecHex::LoadFrom(src, u"mem", all.size() + 256));
   ASSERT_TRUE(img);
   EXPECT_EQ(Chunks(img.get()), (std::vector<ChunkCopy>{{0x100000, all}}));
 }
@@ -300,7 +300,7 @@ TEST(Readers, SecondReadingMustMatchTheFirst) {
   const std::vector<std::string> changed = {
       Lines({IntelData(0x20, kD), IntelData(0x10, kB), IntelEnd()}),                      // a record gone
       text(kD, {IntelData(0x40, kA)}),                                                     // one more
-      Lines({IntelData(0x10, kB), IntelData(0x20, kD), IntelData(0x00, kA), IntelEnd()}),  // order
+      Lines({IntelData(0x00, kA), IntelData(0x20, kD), IntelData(0x10, kB), IntelEnd()}),  // order
       Lines({IntelData(0x20, kD), IntelData(0x11, kB), IntelData(0x00, kA), IntelEnd()}),  // place
       Lines({IntelData(0x20, kD), IntelData(0x10, kB), IntelData(0x00, kA)}),              // no end
       Lines({IntelData(0x20, kD), IntelData(0x10, kB), IntelData(0x00, kC), IntelEnd()}),  // shorter
