@@ -38,14 +38,17 @@ class ImageBase : public IBinaryImage {
   template <class Image>
   static IBinaryImage* LoadFileWith(const std::u16string& path);
 
-  // The reader's own part: the records of src into the chunk list.
-  virtual bool Read(ByteSource& src, size_t limit) = 0;
-
-  // Builds the chunk list from the collected records; false when memory ran out.
-  template <class Chunk>
-  bool TakeChunks(ImageBuilder& builder);
+  // The reader's own part: the data records of src, up to the termination
+  // record, into builder; false when the text is refused. It may be called a
+  // second time on the same text (see ImageBuilder).
+  virtual bool Read(ByteSource& src, ImageBuilder& builder) = 0;
 
  private:
+  // The whole load: one reading, a second one when the builder asks for it,
+  // then the chunk list.
+  template <class Chunk>
+  bool Build(ByteSource& src, size_t limit);
+
   std::u16string path_;
   std::vector<Ref<IBinaryImageChunk>> chunks_;
 };
@@ -58,7 +61,7 @@ IBinaryImage* ImageBase::LoadWith(ByteSource& src, const std::u16string& path, s
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
-  if (!img->Read(src, limit)) {
+  if (!img->Build<typename Image::Chunk>(src, limit)) {
     img->Release();
     return nullptr;
   }
@@ -73,7 +76,18 @@ IBinaryImage* ImageBase::LoadFileWith(const std::u16string& path) {
 }
 
 template <class Chunk>
-bool ImageBase::TakeChunks(ImageBuilder& builder) {
+bool ImageBase::Build(ByteSource& src, size_t limit) {
+  ImageBuilder builder(src.Size(), limit);
+  if (!Read(src, builder)) return false;
+  switch (builder.Settle()) {
+    case ImageBuilder::Next::Done:
+      break;
+    case ImageBuilder::Next::ReadAgain:
+      if (!src.Rewind() || !Read(src, builder)) return false;
+      break;
+    case ImageBuilder::Next::Refused:
+      return false;
+  }
   Ref<IImageBytes> bytes;
   std::vector<ChunkSpan> spans;
   if (!builder.Finish(bytes, spans)) return false;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <vector>
 
 namespace qs::fw {
@@ -30,38 +29,29 @@ bool HasConflictingOverlap(IBinaryImage* image, uint32_t* conflictAt) {
     pieces.push_back(Piece{s, s + ChunkSize(c.get()), c->GetData()});
   }
   std::stable_sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.start < b.start; });
-  bool overlap = false;
-  for (size_t i = 1; i < pieces.size() && !overlap; ++i) overlap = pieces[i].start < pieces[i - 1].end;
-  if (!overlap) return false;
 
-  // Covered addresses as disjoint pieces keyed by start. Pieces arrive by
-  // start address, so each byte is compared at most once.
-  std::map<uint64_t, Piece> covered;
+  // Every earlier piece starts at or below p's start, so what they cover of p
+  // runs from p's start to the furthest end reached so far, and the piece that
+  // reaches it covers all of that. The earlier pieces agree where they meet
+  // (or the sweep has stopped), so comparing p with that one piece compares
+  // it with all of them; each byte is compared at most once.
+  const Piece* reach = nullptr;
   for (const Piece& p : pieces) {
-    uint64_t at = p.start;
-    auto it = covered.upper_bound(p.start);
-    if (it != covered.begin()) --it;
-    std::vector<Piece> gaps;
-    for (; it != covered.end() && it->second.start < p.end; ++it) {
-      const Piece& q = it->second;
-      if (q.end <= at) continue;
-      if (q.start > at) gaps.push_back(Piece{at, q.start, p.data + (at - p.start)});
-      uint64_t from = std::max(at, q.start), to = std::min(p.end, q.end);
-      const uint8_t* a = p.data + (from - p.start);
-      const uint8_t* b = q.data + (from - q.start);
-      size_t n = static_cast<size_t>(to - from);
+    if (reach && reach->end > p.start) {
+      uint64_t to = std::min(p.end, reach->end);
+      const uint8_t* a = p.data;
+      const uint8_t* b = reach->data + (p.start - reach->start);
+      size_t n = static_cast<size_t>(to - p.start);
       if (std::memcmp(a, b, n) != 0) {
         if (conflictAt) {
           size_t k = 0;
           while (a[k] == b[k]) ++k;
-          *conflictAt = static_cast<uint32_t>(from + k);
+          *conflictAt = static_cast<uint32_t>(p.start + k);
         }
         return true;
       }
-      at = to;
     }
-    if (at < p.end) gaps.push_back(Piece{at, p.end, p.data + (at - p.start)});
-    for (const Piece& g : gaps) covered.emplace(g.start, g);
+    if (!reach || p.end > reach->end) reach = &p;
   }
   return false;
 }

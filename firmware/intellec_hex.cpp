@@ -49,8 +49,7 @@ bool IntellecHex::ParseLine(std::string_view line, HexRecord& rec) {
   }
 }
 
-bool IntellecHex::Read(ByteSource& src, size_t limit) {
-  ImageBuilder builder(src.Size(), limit);
+bool IntellecHex::Read(ByteSource& src, ImageBuilder& builder) {
   HexLineReader lines(src);
   HexRecord rec;
   uint32_t base = 0;
@@ -63,7 +62,7 @@ bool IntellecHex::Read(ByteSource& src, size_t limit) {
         if (!builder.Add(base + rec.value, rec.data, rec.length)) return false;
         break;
       case 1:
-        return TakeChunks<Chunk>(builder);
+        return true;
       case 2:
       case 4:
         base = rec.value;

@@ -27,7 +27,7 @@ class MotorolaHex : public ImageBase {
   static bool ParseLine(std::string_view line, HexRecord& rec);
 
  private:
-  bool Read(ByteSource& src, size_t limit) override;
+  bool Read(ByteSource& src, ImageBuilder& builder) override;
 };
 
 }  // namespace qs::fw

@@ -4,11 +4,15 @@
 
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <set>
 #include <sstream>
 
 #include "firmware/firmware_file_state.h"
 #include "firmware/firmware_package.h"
 #include "firmware/firmware_status.h"
+#include "firmware/image_overlap.h"
+#include "firmware/intellec_hex.h"
 #include "library/KV-xR_update.h"
 #include "tests/firmware/fw_test_util.h"
 
@@ -87,6 +91,68 @@ TEST(FirmwarePackage, ConflictingOverlapIsRefused) {
   EXPECT_EQ(f.status, kFwNotLoadable);
   EXPECT_TRUE(f.conflicting);
   EXPECT_EQ(f.conflictAt, 0x105u);
+}
+
+Ref<IBinaryImage> ImageOf(const std::vector<ChunkCopy>& pieces) {
+  std::string text = IntelText(pieces);
+  MemoryByteSource src(text.data(), text.size());
+  return Ref<IBinaryImage>::Adopt(IntellecHex::LoadFrom(src, u"mem"));
+}
+
+// A long chunk under several short ones: a short chunk that disagrees with
+// the long one is found even where it does not meet its own neighbour.
+TEST(ImageOverlap, LongChunkUnderShortOnes) {
+  Bytes longer = Pattern(0x400, 3);
+  auto slice = [&](size_t from, size_t n) { return Bytes(longer.begin() + from, longer.begin() + from + n); };
+  std::vector<ChunkCopy> pieces{{0x1000, longer}, {0x1100, slice(0x100, 8)}, {0x1200, slice(0x200, 16)},
+                                {0x13F0, slice(0x3F0, 16)}};
+  uint32_t at = 0;
+  EXPECT_FALSE(HasConflictingOverlap(ImageOf(pieces).get(), &at));
+  pieces[2].data[9] ^= 0x40;
+  auto img = ImageOf(pieces);
+  ASSERT_TRUE(img);
+  ASSERT_EQ(img->GetChunkCount(), 4);
+  EXPECT_TRUE(HasConflictingOverlap(img.get(), &at));
+  EXPECT_EQ(at, 0x1209u);
+}
+
+// Random pieces cut from one memory, some with a byte changed: the check
+// answers as a byte-by-byte comparison of every address does, and the address
+// it names is one where two chunks disagree.
+TEST(ImageOverlap, AgreesWithEveryAddressCompared) {
+  Bytes memory = Pattern(0x300, 7);
+  uint32_t x = 12345;
+  auto rnd = [&](uint32_t n) {
+    x = x * 1103515245u + 12345u;
+    return (x >> 8) % n;
+  };
+  int conflicts = 0;
+  for (int round = 0; round < 300; ++round) {
+    std::vector<ChunkCopy> pieces;
+    size_t count = 2 + rnd(6);
+    for (size_t i = 0; i < count; ++i) {
+      uint32_t from = rnd(0x2F0), n = 1 + rnd(std::min<uint32_t>(0x300 - from, 0x60));
+      Bytes b(memory.begin() + from, memory.begin() + from + n);
+      if (rnd(8) == 0) b[rnd(n)] ^= static_cast<uint8_t>(1 + rnd(255));
+      pieces.push_back({0x8000 + from, b});
+    }
+    auto img = ImageOf(pieces);
+    ASSERT_TRUE(img);
+    std::map<uint32_t, std::set<uint8_t>> seen;
+    for (const ChunkCopy& c : Chunks(img.get()))
+      for (size_t i = 0; i < c.data.size(); ++i) seen[c.start + static_cast<uint32_t>(i)].insert(c.data[i]);
+    bool want = false;
+    for (const auto& [addr, values] : seen) want = want || values.size() > 1;
+    uint32_t at = 0;
+    bool got = HasConflictingOverlap(img.get(), &at);
+    ASSERT_EQ(got, want) << "round " << round;
+    if (got) {
+      ++conflicts;
+      EXPECT_GT(seen[at].size(), 1u) << "round " << round << " at 0x" << std::hex << at;
+    }
+  }
+  EXPECT_GT(conflicts, 30);  // both answers were asked for
+  EXPECT_LT(conflicts, 270);
 }
 
 TEST(FirmwarePackage, VersionText) {

@@ -1,6 +1,9 @@
 // Both readers on hand-made text: record rules, chunk building, line reading.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include "firmware/byte_source.h"
 #include "firmware/hex_line_reader.h"
 #include "firmware/intellec_hex.h"
@@ -20,6 +23,7 @@ Ref<IBinaryImage> LoadS(const std::string& text) {
 }
 
 const Bytes kA = Pattern(16, 1), kB = Pattern(16, 2), kC = Pattern(7, 3);
+std::string S1(uint16_t a, const Bytes& d) { return SLine(1, a, 2, d); }
 
 TEST(IntelHex, OutOfOrderRecordsGiveTheChunksOfTheSortedFile) {
   auto sorted = LoadIntel(Lines({IntelData(0x100, kA), IntelData(0x110, kB), IntelData(0x200, kC), IntelEnd()}));
@@ -89,6 +93,25 @@ TEST(IntelHex, ExtendedAddressesReplaceTheBase) {
   ASSERT_TRUE(img);
   std::vector<ChunkCopy> want{{0x10, kC}, {0x12350, kA}, {0x08000010, kB}, {0xFFFFFFF0, kA}};
   EXPECT_EQ(Chunks(img.get()), want);
+}
+
+// A data record is placed at base + its 16-bit address and runs on linearly:
+// across a 64 KiB boundary, and past 1 MiB under a segment base; the record
+// after the boundary joins it.
+TEST(IntelHex, DataRecordsRunOnAcrossBoundaries) {
+  Bytes ab = kA;
+  ab.insert(ab.end(), kB.begin(), kB.end());
+  auto linear = LoadIntel(Lines({IntelBase(4, 0x0001), IntelData(0xFFF8, kA), IntelBase(4, 0x0002),
+                                 IntelData(0x0008, kB), IntelEnd()}));
+  ASSERT_TRUE(linear);
+  EXPECT_EQ(Chunks(linear.get()), (std::vector<ChunkCopy>{{0x1FFF8, ab}}));
+  auto segment = LoadIntel(Lines({IntelBase(2, 0xF000), IntelData(0xFFF8, kA), IntelBase(2, 0xF001),
+                                  IntelData(0xFFF8, kB), IntelEnd()}));
+  ASSERT_TRUE(segment);
+  EXPECT_EQ(Chunks(segment.get()), (std::vector<ChunkCopy>{{0xFFFF8, ab}}));
+  auto s3 = LoadS(Lines({SLine(3, 0x1FFF8, 4, kA), SLine(3, 0x20008, 4, kB), SLine(7, 0, 4, {})}));
+  ASSERT_TRUE(s3);
+  EXPECT_EQ(Chunks(s3.get()), (std::vector<ChunkCopy>{{0x1FFF8, ab}}));
 }
 
 TEST(IntelHex, RecordRunningPastTheAddressSpaceFails) {
@@ -203,12 +226,117 @@ TEST(IntelHex, LimitBoundsTheImage) {
   EXPECT_EQ(img->GetChunkCount(), 200);
 }
 
+// A whole image written backwards, one 16-byte record after the other: the
+// chunk of the sorted file, within a limit that holds little more than the
+// bytes (each record leads into the run after it: one run, not one per record).
+TEST(IntelHex, DescendingRecordsWithinTheLimit) {
+  Bytes all = Pattern(4096, 11);
+  std::vector<std::string> lines{IntelBase(4, 0x0010)};
+  for (size_t at = all.size(); at > 0; at -= 16)
+    lines.push_back(IntelData(static_cast<uint16_t>(at - 16), Bytes(all.begin() + (at - 16), all.begin() + at)));
+  lines.push_back(IntelEnd());
+  std::string text = Lines(lines, "\n");
+  MemoryByteSource src(text.data(), text.size());
+  Ref<IBinaryImage> img = Ref<IBinaryImage>::Adopt(IntellecHex::LoadFrom(src, u"mem", all.size() + 256));
+  ASSERT_TRUE(img);
+  EXPECT_EQ(Chunks(img.get()), (std::vector<ChunkCopy>{{0x100000, all}}));
+}
+
+// Reads one text, and another after Rewind: a file changed between readings.
+class TwoTexts final : public ByteSource {
+ public:
+  TwoTexts(std::string first, std::string second, bool canRewind = true)
+      : first_(std::move(first)), second_(std::move(second)), canRewind_(canRewind) {}
+  long long Read(void* buf, size_t len) override {
+    const std::string& t = rewinds == 0 ? first_ : second_;
+    size_t n = std::min(len, t.size() - pos_);
+    std::memcpy(buf, t.data() + pos_, n);
+    pos_ += n;
+    return static_cast<long long>(n);
+  }
+  long long Size() const override { return static_cast<long long>(first_.size()); }
+  bool Rewind() override {
+    ++rewinds;
+    pos_ = 0;
+    return canRewind_;
+  }
+  int rewinds = 0;
+
+ private:
+  std::string first_, second_;
+  size_t pos_ = 0;
+  bool canRewind_;
+};
+
+// Records that touch but lie apart in the file are laid out by a second
+// reading; anything but the same records in the same places then fails.
+TEST(Readers, SecondReadingMustMatchTheFirst) {
+  const Bytes kD = Pattern(16, 4), kE = Pattern(16, 5);
+  auto text = [](const Bytes& top, std::vector<std::string> more = {}) {
+    std::vector<std::string> l{IntelData(0x20, top), IntelData(0x10, kB), IntelData(0x00, kA)};
+    l.insert(l.end(), more.begin(), more.end());
+    l.push_back(IntelEnd());
+    return Lines(l);
+  };
+  const std::string first = text(kD);
+  auto load = [&](TwoTexts& src) { return Ref<IBinaryImage>::Adopt(IntellecHex::LoadFrom(src, u"mem")); };
+
+  TwoTexts same(first, first);
+  auto img = load(same);
+  ASSERT_TRUE(img);
+  EXPECT_EQ(same.rewinds, 1);
+  Bytes all = kA;
+  all.insert(all.end(), kB.begin(), kB.end());
+  all.insert(all.end(), kD.begin(), kD.end());
+  EXPECT_EQ(Chunks(img.get()), (std::vector<ChunkCopy>{{0, all}}));
+
+  // Other bytes in the same places: the image is the second text, whole.
+  TwoTexts newBytes(first, text(kE));
+  img = load(newBytes);
+  ASSERT_TRUE(img);
+  std::copy(kE.begin(), kE.end(), all.begin() + 0x20);
+  EXPECT_EQ(Chunks(img.get()), (std::vector<ChunkCopy>{{0, all}}));
+
+  const std::vector<std::string> changed = {
+      Lines({IntelData(0x20, kD), IntelData(0x10, kB), IntelEnd()}),                      // a record gone
+      text(kD, {IntelData(0x40, kA)}),                                                     // one more
+      Lines({IntelData(0x00, kA), IntelData(0x20, kD), IntelData(0x10, kB), IntelEnd()}),  // order
+      Lines({IntelData(0x20, kD), IntelData(0x11, kB), IntelData(0x00, kA), IntelEnd()}),  // place
+      Lines({IntelData(0x20, kD), IntelData(0x10, kB), IntelData(0x00, kA)}),              // no end
+      Lines({IntelData(0x20, kD), IntelData(0x10, kB), IntelData(0x00, kC), IntelEnd()}),  // shorter
+  };
+  for (const std::string& second : changed) {
+    TwoTexts src(first, second);
+    EXPECT_FALSE(load(src)) << second;
+  }
+  TwoTexts noRewind(first, first, false);
+  EXPECT_FALSE(load(noRewind));
+}
+
+// An ordered file, or blocks out of order that touch no other block, is read
+// once: its bytes are already in chunk order.
+TEST(Readers, OneReadingWhenTheBytesAreInChunkOrder) {
+  for (const std::string& t : {Lines({IntelData(0x00, kA), IntelData(0x10, kB), IntelData(0x40, kC), IntelEnd()}),
+                               Lines({IntelData(0x40, kA), IntelData(0x50, kB), IntelData(0x00, kC), IntelEnd()}),
+                               Lines({IntelData(0x00, kA), IntelData(0x08, kB), IntelEnd()})}) {
+    TwoTexts src(t, "");
+    EXPECT_TRUE(Ref<IBinaryImage>::Adopt(IntellecHex::LoadFrom(src, u"mem"))) << t;
+    EXPECT_EQ(src.rewinds, 0) << t;
+  }
+  std::string s = Lines({S1(0x20, kB), S1(0x10, kA), SLine(9, 0, 2, {})});
+  TwoTexts src(s, s);
+  auto img = Ref<IBinaryImage>::Adopt(MotorolaHex::LoadFrom(src, u"mem"));
+  ASSERT_TRUE(img);
+  EXPECT_EQ(src.rewinds, 1);
+  Bytes ab = kA;
+  ab.insert(ab.end(), kB.begin(), kB.end());
+  EXPECT_EQ(Chunks(img.get()), (std::vector<ChunkCopy>{{0x10, ab}}));
+}
+
 TEST(IntelHex, MissingFileFails) {
   EXPECT_EQ(IntellecHex::Load(u"/nonexistent/qs-firmware.hex"), nullptr);
   EXPECT_EQ(MotorolaHex::Load(u"/nonexistent/qs-firmware.s19"), nullptr);
 }
-
-std::string S1(uint16_t a, const Bytes& d) { return SLine(1, a, 2, d); }
 
 TEST(SRecord, AllThreeWidthsAndTheirTerminations) {
   Bytes full = Pattern(252, 7);  // count 0xFF with a 16-bit address
