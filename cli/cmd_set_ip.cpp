@@ -119,6 +119,8 @@ int RunSetIp(const std::vector<std::string>& all) {
               static_cast<unsigned>(kComeBackMs / 1000));
   std::fflush(stdout);
   int rc = WaitForComeback(host, limited, device, app::ComebackCheck(device.Settings(), wanted));
+  std::fflush(stdout);
+  LetScansEnd(host);
   host.Close();
   return rc;
 }

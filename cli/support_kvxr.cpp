@@ -15,6 +15,10 @@ namespace {
 
 std::vector<KvxrDevice>* g_target = nullptr;
 std::atomic<bool> g_done{false};
+// Scans started and ended, for letting them end before the program does.
+std::atomic<int> g_scansStarted{0};
+std::atomic<int> g_scansEnded{0};
+std::atomic<bool> g_allEnded{true};
 // While probing: the MAC looked for, and whether its line came.
 const uint8_t* g_probeMac = nullptr;
 std::atomic<bool> g_probeHit{false};
@@ -36,7 +40,19 @@ void OnDevice(int32_t handle, const KVxR_WCHAR* line) {
   if (g_probeMac && std::memcmp(g_probeMac, d.d.mac, 6) == 0) g_probeHit = true;
 }
 
-void OnDone() { g_done = true; }
+void OnDone() {
+  g_done = true;
+  if (g_scansEnded.fetch_add(1) + 1 == g_scansStarted.load()) g_allEnded = true;
+}
+
+int32_t StartScan(bool limitedBroadcast) {
+  KVxR_SetDiscoveryMode(limitedBroadcast ? 1 : 0);
+  g_scansStarted.fetch_add(1);
+  g_allEnded = false;
+  int32_t st = KVxR_DiscoverDevices(1000, OnDevice, OnDone);
+  if (st != 0) OnDone();  // none runs: counted as ended
+  return st;
+}
 
 }  // namespace
 
@@ -60,8 +76,7 @@ bool ScanKvxrDevices(LibraryHost& host, bool limitedBroadcast, std::vector<KvxrD
   out->clear();
   g_target = out;
   g_done = false;
-  KVxR_SetDiscoveryMode(limitedBroadcast ? 1 : 0);
-  *status = KVxR_DiscoverDevices(1000, OnDevice, OnDone);
+  *status = StartScan(limitedBroadcast);
   if (*status == 0) {
     host.Run(8000, &g_done);
     host.Run(1200);  // version answers come up to 1 s after an announce
@@ -76,9 +91,8 @@ bool ProbeKvxrDevice(LibraryHost& host, bool limitedBroadcast, const uint8_t mac
   g_target = &seen;
   g_probeMac = mac;
   g_probeHit = false;
-  KVxR_SetDiscoveryMode(limitedBroadcast ? 1 : 0);
   bool found = false;
-  if (KVxR_DiscoverDevices(1000, OnDevice, nullptr) == 0) {
+  if (StartScan(limitedBroadcast) == 0) {
     host.Run(waitMs, &g_probeHit);
     for (const KvxrDevice& d : seen) {
       if (std::memcmp(d.d.mac, mac, 6) != 0) continue;
@@ -89,6 +103,10 @@ bool ProbeKvxrDevice(LibraryHost& host, bool limitedBroadcast, const uint8_t mac
   g_target = nullptr;
   g_probeMac = nullptr;
   return found;
+}
+
+void LetScansEnd(LibraryHost& host) {
+  if (!g_allEnded.load()) host.Run(8000, &g_allEnded);
 }
 
 std::string StatusMeaning(KvxrCall call, int32_t st) {

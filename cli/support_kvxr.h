@@ -44,6 +44,10 @@ bool OpenAndFindKvxrDevice(LibraryHost& host, const char* command, const DeviceT
 bool ProbeKvxrDevice(LibraryHost& host, bool limitedBroadcast, const uint8_t mac[6], uint32_t waitMs,
                      KvxrDevice* out);
 
+// Runs notifications until every scan started here has ended (at most 8 s):
+// the library's scans must not outlive the program.
+void LetScansEnd(LibraryHost& host);
+
 using app::KvxrCall;
 // "-402: no acknowledgement ..." for the status of the call.
 std::string StatusMeaning(KvxrCall call, int32_t status);
