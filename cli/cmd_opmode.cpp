@@ -53,7 +53,14 @@ int RunOpMode(const std::vector<std::string>& all) {
       Error(kCmd, StatusMeaning(KvxrCall::ReadOperationMode, st));
       return kExitFailed;
     }
-    std::printf("%s %s: operation mode %u (0x%02X)\n", device.model.c_str(), mac.c_str(), mode, mode);
+    // The library gives 0 both for a report of mode 0 and for no report at
+    // all: a 0 is not shown as known.
+    if (mode == 0)
+      std::printf("%s %s: operation mode 0 or unknown (0 is also what the library gives when the device sent no "
+                  "operation-mode report)\n",
+                  device.model.c_str(), mac.c_str());
+    else
+      std::printf("%s %s: operation mode %u (0x%02X)\n", device.model.c_str(), mac.c_str(), mode, mode);
     return kExitOk;
   }
   int32_t st = KVxR_WriteOperationMode(device.handle, value);
@@ -69,7 +76,8 @@ int RunOpMode(const std::vector<std::string>& all) {
 }  // namespace
 
 QS_CLI_COMMAND(g_opmode, "opmode", "opmode <MAC|address> [<value>] [--xp]",
-               "Without a value: the operation mode the KV-xR device reported in a scan.\n"
+               "Without a value: the operation mode the KV-xR device reported in a scan (a 0\n"
+               "is shown as \"0 or unknown\": the library gives 0 also when no report came).\n"
                "With a value (0-255, decimal or 0x hex): writes it to the device.\n"
                "Exit status: 0 done, 1 failed (the reason is printed), 2 usage error.",
                RunOpMode);

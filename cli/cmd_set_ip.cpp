@@ -11,6 +11,7 @@
 #include "cli/support_kvxr.h"
 #include "cli/support_spinner.h"
 #include "library/KV-xR_update.h"
+#include "runtime/bytes.h"
 #include "platform/tick.h"
 
 namespace qs::cli {
@@ -24,8 +25,8 @@ constexpr uint32_t kComeBackMs = 30000;
 constexpr uint32_t kProbeMs = 2000;
 
 std::string Describe(const KvxrDevice& d) {
-  return d.Address() + " (" + (d.d.dhcp ? "DHCP" : "static") + ", netmask " + app::DottedQuad(d.d.netmask) +
-         ", gateway " + app::DottedQuad(d.d.gateway) + ")";
+  return d.Address() + " (" + (d.d.dhcp ? "DHCP" : "static") + ", netmask " + bytes::FormatIpv4(d.d.netmask) +
+         ", gateway " + bytes::FormatIpv4(d.d.gateway) + ")";
 }
 
 // Looks for the device until the check takes a report, at most kComeBackMs

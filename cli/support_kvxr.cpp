@@ -8,6 +8,7 @@
 #include "cli/command.h"
 #include "cli/support_spinner.h"
 #include "library/KV-xR_update.h"
+#include "runtime/bytes.h"
 
 namespace qs::cli {
 
@@ -56,7 +57,7 @@ int32_t StartScan(bool limitedBroadcast) {
 
 }  // namespace
 
-std::string KvxrDevice::Address() const { return app::DottedQuad(d.currentAddress); }
+std::string KvxrDevice::Address() const { return bytes::FormatIpv4(d.currentAddress); }
 
 app::RecordSettings KvxrDevice::Settings() const {
   return app::RecordSettings{d.dhcp, d.currentAddress, d.staticAddress, d.netmask, d.gateway};
@@ -150,7 +151,7 @@ bool OpenAndFindKvxrDevice(LibraryHost& host, const char* command, const DeviceT
   if (matches.size() > 1) {
     std::string macs;
     for (const KvxrDevice& m : matches) macs += (macs.empty() ? "" : ", ") + MacText(m.d.mac);
-    Error(command, std::to_string(matches.size()) + " KV-xR devices answer at " + app::DottedQuad(target.address) +
+    Error(command, std::to_string(matches.size()) + " KV-xR devices answer at " + bytes::FormatIpv4(target.address) +
                        " (" + macs + "): name one by its MAC" + note);
     return false;
   }

@@ -1,30 +1,21 @@
 #include "cli/support_target.h"
 
-#include <cstdio>
 #include <cstring>
 
-#include "app/logic/address_rule.h"
-#include "discovery/text_fields.h"
+#include "runtime/bytes.h"
 
 namespace qs::cli {
 
-bool ParseAddressArgument(const std::string& text, uint32_t* out) {
-  size_t pos = 0;
-  uint32_t a = 0;
-  if (text.size() > 15 || !disc::ParseDottedQuad(text, pos, a) || pos != text.size()) return false;
-  *out = a;
-  return true;
-}
+bool ParseAddressArgument(const std::string& text, uint32_t* out) { return bytes::ParseIpv4(text, *out); }
 
 bool ParseDeviceTarget(const std::string& text, DeviceTarget* out, std::string* why) {
   DeviceTarget t;
-  size_t pos = 0;
-  if (disc::ParseMacText(text, pos, ":-", t.mac) && pos == text.size()) {
+  if (bytes::ParseMac(text, t.mac)) {
     t.byMac = true;
     *out = t;
     return true;
   }
-  if (ParseAddressArgument(text, &t.address)) {
+  if (bytes::ParseIpv4(text, t.address)) {
     *out = t;
     return true;
   }
@@ -36,14 +27,10 @@ bool TargetMatches(const DeviceTarget& t, const uint8_t mac[6], uint32_t address
   return t.byMac ? std::memcmp(t.mac, mac, 6) == 0 : t.address == address;
 }
 
-std::string MacText(const uint8_t m[6]) {
-  char b[18];
-  std::snprintf(b, sizeof b, "%02X-%02X-%02X-%02X-%02X-%02X", m[0], m[1], m[2], m[3], m[4], m[5]);
-  return b;
-}
+std::string MacText(const uint8_t m[6]) { return bytes::FormatMac(m); }
 
 std::string TargetText(const DeviceTarget& t) {
-  return t.byMac ? "MAC " + MacText(t.mac) : "address " + app::DottedQuad(t.address);
+  return t.byMac ? "MAC " + MacText(t.mac) : "address " + bytes::FormatIpv4(t.address);
 }
 
 }  // namespace qs::cli

@@ -14,7 +14,7 @@ struct DeviceTarget {
 // "00-11-22-33-44-55", "00:11:22:33:44:55" or "10.71.0.5"; false with what is
 // wrong in *why.
 bool ParseDeviceTarget(const std::string& text, DeviceTarget* out, std::string* why);
-// Four numbers 0-255 joined by single dots, nothing else.
+// The whole text is one dotted quad (each number 0-255).
 bool ParseAddressArgument(const std::string& text, uint32_t* out);
 
 bool TargetMatches(const DeviceTarget& t, const uint8_t mac[6], uint32_t address);

@@ -1,6 +1,6 @@
 #include "app/logic/address_rule.h"
 
-#include <cstdio>
+#include "runtime/bytes.h"
 
 namespace qs::app {
 
@@ -26,11 +26,9 @@ StaticCheck CheckStaticSettings(uint32_t address, uint32_t netmask, uint32_t gat
   return c;
 }
 
-std::string DottedQuad(uint32_t a) {
-  char b[16];
-  std::snprintf(b, sizeof b, "%u.%u.%u.%u", (a >> 24) & 255u, (a >> 16) & 255u, (a >> 8) & 255u, a & 255u);
-  return b;
-}
+namespace {
+std::string DottedQuad(uint32_t a) { return bytes::FormatIpv4(a); }
+}  // namespace
 
 std::string StaticProblemText(StaticProblem p, uint32_t address, uint32_t netmask, uint32_t gateway) {
   const std::string a = DottedQuad(address), m = DottedQuad(netmask), g = DottedQuad(gateway);

@@ -34,6 +34,4 @@ StaticCheck CheckStaticSettings(uint32_t address, uint32_t netmask, uint32_t gat
 std::string StaticProblemText(StaticProblem problem, uint32_t address, uint32_t netmask, uint32_t gateway);
 std::string GatewayOutsideText(uint32_t address, uint32_t netmask, uint32_t gateway);
 
-std::string DottedQuad(uint32_t address);
-
 }  // namespace qs::app

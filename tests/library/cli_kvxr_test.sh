@@ -110,8 +110,9 @@ shown 02-AA-00-00-00-01 "opmode=7"; check "the device has mode 7" $?
 run 0 "$out" opmode $mac; check "operation mode read" $?
 grep -q "operation mode 7 (0x07)" "$out"; check "reads mode 7" $?
 
+sim set 02-AA-00-00-00-02 opmode_items=none >/dev/null
 run 0 "$out" opmode 10.72.0.42; check "operation mode read by address" $?
-grep -q "^KV-1R 02-AA-00-00-00-02: operation mode" "$out"; check "of the device at that address" $?
+grep -q "^KV-1R 02-AA-00-00-00-02: operation mode 0 or unknown" "$out"; check "no report is not shown as mode 0" $?
 
 run 0 "$out" reboot $mac; check "reboot" $?
 grep -q "rebooting" "$out"; check "says it reboots" $?
