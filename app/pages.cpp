@@ -6,8 +6,12 @@
 #include <cwchar>
 
 #include "app/instance.h"
+#include "app/logic/address_rule.h"
+#include "app/logic/comeback.h"
 #include "app/logic/device_line.h"
 #include "app/logic/firmware_choice.h"
+#include "app/logic/kvxr_status.h"
+#include "app/logic/wink_rule.h"
 #include "app/progress_dlg.h"
 #include "app/resource.h"
 #include "app/win_text.h"
@@ -79,16 +83,18 @@ void DlgKvxrControl::SetIp(int id, uint32_t address) {
   SendMessageW(Item(id), IPM_SETADDRESS, 0, static_cast<LPARAM>(address));
 }
 
-RecordSettings DlgKvxrControl::FromRecord() const {
+RecordSettings SettingsOfRecord(disc::IDeviceInfo* record) {
   RecordSettings r;
-  if (!record_) return r;
-  r.dhcp = record_->IsDhcp();
-  r.currentAddress = record_->GetCurrentAddress();
-  r.staticAddress = record_->GetStaticAddress();
-  r.netmask = record_->GetNetmask();
-  r.gateway = record_->GetGateway();
+  if (!record) return r;
+  r.dhcp = record->IsDhcp();
+  r.currentAddress = record->GetCurrentAddress();
+  r.staticAddress = record->GetStaticAddress();
+  r.netmask = record->GetNetmask();
+  r.gateway = record->GetGateway();
   return r;
 }
+
+RecordSettings DlgKvxrControl::FromRecord() const { return SettingsOfRecord(record_.get()); }
 
 NetSettings DlgKvxrControl::Fields() const {
   NetSettings f;
@@ -163,7 +169,7 @@ bool DlgKvxrControl::OnCommand(int id, int code, HWND) {
       if (code == BN_CLICKED) Apply();
       return true;
     case IDC_IDENTIFY:
-      if (code == BN_CLICKED && record_) disc::SendWink(record_.get());
+      if (code == BN_CLICKED) Identify();
       return true;
   }
   return false;
@@ -183,10 +189,60 @@ void DlgKvxrControl::RemoveFromList(disc::IDeviceInfo* record) {
   SendMessageW(GetParent(hwnd()), Msg().removeDevice, 0, reinterpret_cast<LPARAM>(record));
 }
 
+void DlgKvxrControl::Identify() {
+  if (!record_) return;
+  uint8_t id[16];
+  record_->GetHardwareId(id);
+  bool authenticated = disc::ChooseWink(record_->GetVersion()) == disc::WinkKind::Authenticated;
+  WinkRefusal refusal = CheckWink(record_->CanWink(), authenticated, id);
+  if (refusal != WinkRefusal::None) {
+    ShowMessage(hwnd(), Format(IDS_WINK_REFUSED, WinkRefusalText(refusal)), MB_OK | MB_ICONWARNING);
+    return;
+  }
+  disc::SendWink(record_.get());
+}
+
+std::wstring DlgKvxrControl::Format(int id, const std::string& phrase, int32_t status) const {
+  wchar_t buf[1024];
+  std::wstring p = FromAnsi(phrase);
+  int n = swprintf(buf, 1024, LoadStr(id).c_str(), p.c_str(), static_cast<int>(status));
+  return n > 0 ? std::wstring(buf, static_cast<size_t>(n)) : p;
+}
+
+void DlgKvxrControl::FocusAddress(int id) {
+  // After the message box: focus goes back to where it was, then here.
+  SetFocus(Item(id));
+  SendMessageW(Item(id), IPM_SETFOCUS, 0, 0);
+}
+
+bool DlgKvxrControl::CheckAddresses(const NetSettings& f) {
+  if (f.dhcp) return true;  // the fields are not sent
+  StaticCheck c = CheckStaticSettings(f.address, f.netmask, f.gateway);
+  if (c.problem != StaticProblem::None) {
+    ShowMessage(hwnd(), Format(IDS_ADDRESS_REFUSED, StaticProblemText(c.problem, f.address, f.netmask, f.gateway)),
+                MB_OK | MB_ICONWARNING);
+    FocusAddress(c.problem == StaticProblem::Netmask ? IDC_NETMASK
+                 : c.problem == StaticProblem::Address ? IDC_IP_ADDRESS
+                                                       : IDC_GATEWAY);
+    return false;
+  }
+  if (c.gatewayOutside) {
+    int answer = ShowMessage(hwnd(), Format(IDS_GATEWAY_OUTSIDE, GatewayOutsideText(f.address, f.netmask, f.gateway)),
+                             MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
+    if (answer != IDYES) {
+      FocusAddress(IDC_GATEWAY);
+      return false;
+    }
+  }
+  return true;
+}
+
 void DlgKvxrControl::Apply() {
   if (!record_) return;
   NetSettings f = Fields();
-  if (!IsChanged(FromRecord(), f)) return;
+  const RecordSettings before = FromRecord();
+  if (!IsChanged(before, f)) return;
+  if (!CheckAddresses(f)) return;
   std::wstring text = W(ConfigText(f));
   // Every failure is told, and the fields stay as the user left them.
   int32_t device = 0;
@@ -202,17 +258,21 @@ void DlgKvxrControl::Apply() {
     } else if (r == -402) {
       why = LoadStr(IDS_APPLY_NO_ANSWER);
     } else {
-      wchar_t buf[512];
-      swprintf(buf, 512, LoadStr(IDS_APPLY_FAILED).c_str(), static_cast<int>(r));
-      why = buf;
+      why = Format(IDS_APPLY_FAILED, KvxrStatusMeaning(KvxrCall::SetNetworkCfg, r), r);
     }
     ShowMessage(hwnd(), why, MB_OK | MB_ICONERROR);
     return;
   }
-  KVxR_RebootDevice(device);
+  r = KVxR_RebootDevice(device);
+  if (r != 0) {
+    // The settings wait in the device for its next restart; nothing will come
+    // back to wait for.
+    ShowMessage(hwnd(), Format(IDS_REBOOT_FAILED, KvxrStatusMeaning(KvxrCall::Reboot, r), r), MB_OK | MB_ICONWARNING);
+    return;
+  }
   // Keep the record alive through the wait: the list may drop its row.
   Ref<disc::IDeviceInfo> keep = record_;
-  INT_PTR seen = RunProgress(hwnd(), LoadStr(IDS_CHANGING_NETWORK), keep.get(), 30000);
+  INT_PTR seen = RunProgress(hwnd(), LoadStr(IDS_CHANGING_NETWORK), keep.get(), 30000, ComebackCheck(before, f));
   if (seen == 2) RemoveFromList(keep.get());
 }
 

@@ -4,6 +4,8 @@
 #pragma once
 #include <windows.h>
 
+#include <string>
+
 #include "app/dialog.h"
 #include "app/logic/kvxr_settings.h"
 #include "discovery/device_info.h"
@@ -42,11 +44,21 @@ class DlgKvxrControl : public DialogBase {
   void SetIp(int id, uint32_t address);
   void OnAddressEdited();
   void Apply();
+  // false (after telling why, with the field focused) when a static address,
+  // netmask or gateway is refused, or the user keeps a warned-about gateway.
+  bool CheckAddresses(const NetSettings& fields);
+  void FocusAddress(int id);
+  void Identify();
+  // String id's format with the phrase (%ls) and a status (%d).
+  std::wstring Format(int id, const std::string& phrase, int32_t status = 0) const;
   void RemoveFromList(disc::IDeviceInfo* record);
 
   Ref<disc::IDeviceInfo> record_;
   bool loading_ = false;  // fields being set by the page itself
 };
+
+// What the record says about its network settings.
+RecordSettings SettingsOfRecord(disc::IDeviceInfo* record);
 
 // The library's device handle for a record: the last device whose line names
 // the record's MAC. false when the library lists none.

@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "app/logic/progress.h"
+#include "app/pages.h"
 #include "app/resource.h"
 #include "app/sink.h"
 #include "app/window_util.h"
@@ -105,12 +106,16 @@ namespace {
 
 class DlgProgress : public DialogBase {
  public:
-  DlgProgress(const std::wstring& text, disc::IDeviceInfo* record, uint32_t limitMs)
-      : text_(text), record_(record), wait_(limitMs, GetTickCount()) {}
+  DlgProgress(const std::wstring& text, disc::IDeviceInfo* record, uint32_t limitMs, const ComebackCheck& check)
+      : text_(text), record_(record), wait_(limitMs, GetTickCount()), check_(check) {}
   ~DlgProgress() override { Unadvise(); }
 
+  // Only a report that shows the new settings ends the wait: the device may
+  // still be reported as it was before its restart.
   void OnDeviceReported(disc::IDeviceInfo* device) {
-    if (device == record_.get()) End(1);
+    if (device != record_.get()) return;
+    if (probing_) probeAnswered_ = true;
+    if (check_.Accept(disc::DetailsOf(device) != nullptr, SettingsOfRecord(device))) End(1);
   }
 
  protected:
@@ -127,7 +132,7 @@ class DlgProgress : public DialogBase {
     wait_ = DeviceWait(wait_.limit(), GetTickCount());
     SetTimer(hwnd(), 1, 1000, nullptr);
     SetTimer(hwnd(), 2, 2500, nullptr);
-    if (manager_) manager_->Scan();
+    Scan();
     return true;
   }
   bool OnTimer(UINT_PTR id) override {
@@ -138,7 +143,7 @@ class DlgProgress : public DialogBase {
       return true;
     }
     if (id == 2) {
-      if (manager_) manager_->Scan();
+      Scan();
       return true;
     }
     return false;
@@ -152,6 +157,18 @@ class DlgProgress : public DialogBase {
   }
 
  private:
+  // The program's own datagram scan runs inside Scan() and reports what
+  // answers before it returns (the library's lines come later, through the
+  // window's messages): a device that is up answers it.
+  void Scan() {
+    if (!manager_) return;
+    probing_ = true;
+    probeAnswered_ = false;
+    manager_->Scan();
+    probing_ = false;
+    check_.NoteProbe(probeAnswered_);
+  }
+
   void Unadvise() {
     if (sink_) {
       sink_->Detach();
@@ -164,6 +181,9 @@ class DlgProgress : public DialogBase {
   std::wstring text_;
   Ref<disc::IDeviceInfo> record_;
   DeviceWait wait_;
+  ComebackCheck check_;
+  bool probing_ = false;
+  bool probeAnswered_ = false;
   ProgressCtrl2 bar_;
   Ref<disc::IDevMgr> manager_;
   Ref<DiscoverSinkObject<DlgProgress>> sink_;
@@ -171,8 +191,9 @@ class DlgProgress : public DialogBase {
 
 }  // namespace
 
-INT_PTR RunProgress(HWND owner, const std::wstring& text, disc::IDeviceInfo* record, uint32_t limitMs) {
-  DlgProgress dlg(text, record, limitMs);
+INT_PTR RunProgress(HWND owner, const std::wstring& text, disc::IDeviceInfo* record, uint32_t limitMs,
+                    const ComebackCheck& check) {
+  DlgProgress dlg(text, record, limitMs, check);
   return dlg.RunModal(IDD_PROGRESS, owner);
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/dialog.h"
+#include "app/logic/comeback.h"
 #include "discovery/device_manager.h"
 #include "runtime/rc.h"
 
@@ -42,7 +43,9 @@ class ProgressCtrl2 {
   bool firstPaintPending_ = true;
 };
 
-// Modal; 1 when the record was reported again, 2 when the time limit passed.
-INT_PTR RunProgress(HWND owner, const std::wstring& text, disc::IDeviceInfo* record, uint32_t limitMs);
+// Modal; 1 when the record was reported again with the new settings (as the
+// check takes them), 2 when the time limit passed.
+INT_PTR RunProgress(HWND owner, const std::wstring& text, disc::IDeviceInfo* record, uint32_t limitMs,
+                    const ComebackCheck& check);
 
 }  // namespace qs::app

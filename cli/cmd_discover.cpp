@@ -8,6 +8,7 @@
 
 #include "cli/command.h"
 #include "cli/support_host.h"
+#include "cli/support_spinner.h"
 #include "discovery/full_scan.h"
 #include "platform/socket.h"
 #include "platform/text.h"
@@ -15,6 +16,8 @@
 namespace qs::cli {
 
 namespace {
+
+constexpr const char* kCmd = "discover";
 
 void RunHost(uint32_t ms, const std::atomic<bool>* until, void* host) {
   static_cast<LibraryHost*>(host)->Run(ms, until);
@@ -107,41 +110,52 @@ int RunDiscover(const std::vector<std::string>& args) {
   for (const std::string& a : args) {
     if (a == "--xp") opt.discoveryMode = false;
     else if (a == "--json") json = true;
-    else {
-      std::fprintf(stderr, "quillscan-cli discover: unknown argument '%s'\nusage: quillscan-cli discover [--xp] [--json]\n",
-                   a.c_str());
-      return kExitUsage;
-    }
+    else return UsageError(kCmd, "unknown argument '" + a + "'");
   }
   plat::SocketsLibrary sockets;
   if (!sockets.ok()) {
-    std::fprintf(stderr, "quillscan-cli discover: the sockets library did not start\n");
+    Error(kCmd, "the sockets library did not start");
     return kExitFailed;
   }
   disc::DeviceManager* mgr = disc::GetDeviceManagerImpl();
   LibraryHost host;
   const bool hosted = host.Open();
+  Spinner spinner(kCmd, "scanning");
   disc::FullScanResult r = disc::ScanToEnd(*mgr, opt, hosted ? RunHost : nullptr, &host);
+  spinner.Stop();
   if (r.datagrams.interfaces == 0) {
-    std::fprintf(stderr, "quillscan-cli discover: no usable network interface (IPv4, up, not loopback): nothing was sent\n");
+    Error(kCmd, "no usable network interface (IPv4, up, not loopback): nothing was sent");
     host.Close();
     disc::ReleaseDeviceManager();
     return kExitFailed;
   }
   if (r.libraryStatus != 0)
-    std::fprintf(stderr, "quillscan-cli discover: note: the KV-xR library scan did not run (status %d)\n",
-                 static_cast<int>(r.libraryStatus));
+    Error(kCmd, "note: the KV-xR library scan did not run (status " + std::to_string(r.libraryStatus) + ")");
   else if (!r.libraryEnded)
-    std::fprintf(stderr, "quillscan-cli discover: note: the KV-xR library scan did not end in time\n");
+    Error(kCmd, "note: the KV-xR library scan did not end in time");
   if (r.datagrams.hitHardLimit)
-    std::fprintf(stderr, "quillscan-cli discover: note: replies kept coming; the collection stopped after %u ms\n",
-                 static_cast<unsigned>(r.datagrams.elapsedMs));
-  if (json) PrintJson(mgr->devices());
-  else PrintTable(mgr->devices());
+    Error(kCmd, "note: replies kept coming; the collection stopped after " + std::to_string(r.datagrams.elapsedMs) +
+                    " ms");
+  const std::vector<Ref<IDeviceInfoX>>& devices = mgr->devices();
+  if (json) PrintJson(devices);
+  else if (!devices.empty()) PrintTable(devices);
   std::fflush(stdout);
+  int rc = kExitOk;
+  if (devices.empty()) {
+    // Replies that name no listed model still show that the network carries
+    // the scan; none at all, that nothing is there or nothing gets through.
+    if (r.datagrams.datagrams == 0) {
+      Error(kCmd, "no devices found: nothing answered the scan on " + std::to_string(r.datagrams.interfaces) +
+                      " interface" + (r.datagrams.interfaces == 1 ? "" : "s"));
+      rc = kExitFailed;
+    } else {
+      Error(kCmd, "no devices found: " + std::to_string(r.datagrams.datagrams) + " repl" +
+                      (r.datagrams.datagrams == 1 ? "y names" : "ies name") + " no model this tool lists");
+    }
+  }
   host.Close();
   disc::ReleaseDeviceManager();
-  return kExitOk;
+  return rc;
 }
 
 }  // namespace
@@ -153,7 +167,9 @@ QS_CLI_COMMAND(g_discover, "discover", "discover [--xp] [--json]",
                "  --xp    the KV-xR scan sends to each interface's directed broadcast\n"
                "          instead of 255.255.255.255\n"
                "  --json  one JSON array of objects instead of the table\n"
-               "Exit status: 0 done, 1 the scan could not run, 2 usage error.",
+               "When nothing is found it says so; the exit status is then 1 if nothing\n"
+               "answered at all.\n"
+               "Exit status: 0 done, 1 the scan could not run or nothing answered, 2 usage error.",
                RunDiscover);
 
 }  // namespace qs::cli

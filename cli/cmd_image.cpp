@@ -120,23 +120,18 @@ int RunImage(const std::vector<std::string>& args) {
     if (a == "--json") {
       json = true;
     } else if (!a.empty() && a[0] == '-' && a != "-") {
-      std::fprintf(stderr, "image: unknown option '%s'\n", a.c_str());
-      return kExitUsage;
+      return UsageError("image", "unknown option '" + a + "'");
     } else if (file.empty()) {
       file = a;
     } else {
-      std::fprintf(stderr, "image: only one file, please\n");
-      return kExitUsage;
+      return UsageError("image", "one file only");
     }
   }
-  if (file.empty()) {
-    std::fprintf(stderr, "usage: quillscan-cli image <FILE> [--json]\n");
-    return kExitUsage;
-  }
+  if (file.empty()) return UsageError("image", "a firmware file is needed");
   fw::LoadedFirmware f = fw::LoadFirmwareFile(plat::Utf8ToWide(file));
   std::vector<ChunkLine> chunks;
   if (f.image && !DigestChunks(f.image.get(), chunks)) {
-    std::fprintf(stderr, "image: could not compute the chunk digests\n");
+    Error("image", "could not compute the chunk digests");
     return kExitFailed;
   }
   if (json)
@@ -144,7 +139,7 @@ int RunImage(const std::vector<std::string>& args) {
   else
     PrintText(file, f, chunks);
   if (f.status != fw::kFwOk) {
-    if (!json) std::fprintf(stderr, "image: %s: %s\n", file.c_str(), StatusText(f.status));
+    if (!json) Error("image", file + ": " + StatusText(f.status));
     return kExitFailed;
   }
   return kExitOk;

@@ -1,6 +1,5 @@
 // quillscan-cli opmode: reads or writes a KV-xR device's operation mode byte.
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -11,6 +10,8 @@
 namespace qs::cli {
 
 namespace {
+
+constexpr const char* kCmd = "opmode";
 
 // 0-255, decimal or 0x hex.
 bool ParseByte(const std::string& t, uint8_t* out) {
@@ -32,32 +33,40 @@ bool ParseByte(const std::string& t, uint8_t* out) {
 int RunOpMode(const std::vector<std::string>& all) {
   std::vector<std::string> args;
   const bool limited = TakeLimitedBroadcastOption(all, &args);
-  std::string mac;
+  if (args.empty() || args.size() > 2)
+    return UsageError(kCmd, args.empty() ? "a device is needed" : "a device and at most one value");
+  DeviceTarget target;
+  std::string why;
+  if (!ParseDeviceTarget(args[0], &target, &why)) return UsageError(kCmd, why);
   uint8_t value = 0;
-  if (args.empty() || args.size() > 2 || !ParseMacArgument(args[0], &mac) ||
-      (args.size() == 2 && !ParseByte(args[1], &value))) {
-    std::fprintf(stderr, "usage: quillscan-cli opmode <MAC> [<value 0-255>] [--xp]\n");
-    return kExitUsage;
-  }
+  if (args.size() == 2 && !ParseByte(args[1], &value))
+    return UsageError(kCmd, "'" + args[1] + "' is no operation mode: 0 to 255, decimal or 0x hex");
   LibraryHost host;
   KvxrDevice device;
-  if (!OpenAndFindKvxrDevice(host, "opmode", mac, limited, &device)) return kExitFailed;
+  if (!OpenAndFindKvxrDevice(host, kCmd, target, limited, &device)) return kExitFailed;
+  const std::string mac = MacText(device.d.mac);
   if (args.size() == 1) {
     uint8_t mode = 0;
     int32_t st = KVxR_ReadOperationMode(device.handle, &mode);
     host.Close();
     if (st != 0) {
-      std::fprintf(stderr, "quillscan-cli opmode: %s\n", StatusMeaning(KvxrCall::ReadOperationMode, st).c_str());
+      Error(kCmd, StatusMeaning(KvxrCall::ReadOperationMode, st));
       return kExitFailed;
     }
-    std::printf("%s %s: operation mode %u (0x%02X)\n", device.model.c_str(), mac.c_str(), mode, mode);
+    // The library gives 0 both for a report of mode 0 and for no report at
+    // all: a 0 is not shown as known.
+    if (mode == 0)
+      std::printf("%s %s: operation mode 0 or unknown (0 is also what the library gives when the device sent no "
+                  "operation-mode report)\n",
+                  device.model.c_str(), mac.c_str());
+    else
+      std::printf("%s %s: operation mode %u (0x%02X)\n", device.model.c_str(), mac.c_str(), mode, mode);
     return kExitOk;
   }
   int32_t st = KVxR_WriteOperationMode(device.handle, value);
   host.Close();
   if (st != 0) {
-    std::fprintf(stderr, "quillscan-cli opmode: not written: %s\n",
-                 StatusMeaning(KvxrCall::WriteOperationMode, st).c_str());
+    Error(kCmd, "not written: " + StatusMeaning(KvxrCall::WriteOperationMode, st));
     return kExitFailed;
   }
   std::printf("%s %s: operation mode set to %u (0x%02X)\n", device.model.c_str(), mac.c_str(), value, value);
@@ -66,8 +75,9 @@ int RunOpMode(const std::vector<std::string>& all) {
 
 }  // namespace
 
-QS_CLI_COMMAND(g_opmode, "opmode", "opmode <MAC> [<value>] [--xp]",
-               "Without a value: the operation mode the KV-xR device reported in a scan.\n"
+QS_CLI_COMMAND(g_opmode, "opmode", "opmode <MAC|address> [<value>] [--xp]",
+               "Without a value: the operation mode the KV-xR device reported in a scan (a 0\n"
+               "is shown as \"0 or unknown\": the library gives 0 also when no report came).\n"
                "With a value (0-255, decimal or 0x hex): writes it to the device.\n"
                "Exit status: 0 done, 1 failed (the reason is printed), 2 usage error.",
                RunOpMode);

@@ -1,105 +1,140 @@
 // quillscan-cli set-ip: what the program's device page does for a KV-xR
-// device: set-config, reboot, then scans until the device is back.
+// device: set-config, reboot, then looks for the device until it is back with
+// the new settings.
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "app/logic/address_rule.h"
+#include "app/logic/comeback.h"
 #include "cli/command.h"
 #include "cli/support_kvxr.h"
+#include "cli/support_spinner.h"
 #include "library/KV-xR_update.h"
+#include "runtime/bytes.h"
 #include "platform/tick.h"
 
 namespace qs::cli {
 
 namespace {
 
+constexpr const char* kCmd = "set-ip";
 constexpr uint32_t kComeBackMs = 30000;
-const char kUsage[] = "usage: quillscan-cli set-ip <MAC> dhcp [--xp]\n"
-                      "       quillscan-cli set-ip <MAC> static <address> <netmask> <gateway> [--xp]\n";
+// One look for the device: a live device's line comes within a few hundred
+// milliseconds (a lost discover is sent again after 670 ms).
+constexpr uint32_t kProbeMs = 2000;
 
-int Usage(const std::string& why) {
-  std::fprintf(stderr, "quillscan-cli set-ip: %s\n%s", why.c_str(), kUsage);
-  return kExitUsage;
+std::string Describe(const KvxrDevice& d) {
+  return d.Address() + " (" + (d.d.dhcp ? "DHCP" : "static") + ", netmask " + bytes::FormatIpv4(d.d.netmask) +
+         ", gateway " + bytes::FormatIpv4(d.d.gateway) + ")";
+}
+
+// Looks for the device until the check takes a report, at most kComeBackMs
+// all told. The exit status.
+int WaitForComeback(LibraryHost& host, bool limited, const KvxrDevice& before, const app::ComebackCheck& initial) {
+  app::ComebackCheck check = initial;
+  const std::string mac = MacText(before.d.mac);
+  KvxrDevice last;
+  Spinner spinner(kCmd, "waiting for the device");
+  const uint32_t start = plat::TickCount();
+  for (;;) {
+    uint32_t spent = plat::TicksSince(start);
+    if (spent >= kComeBackMs) break;
+    uint32_t left = kComeBackMs - spent;
+    uint32_t probeStart = plat::TickCount();
+    KvxrDevice now;
+    bool answered = ProbeKvxrDevice(host, limited, before.d.mac, left < kProbeMs ? left : kProbeMs, &now);
+    check.NoteProbe(answered);
+    if (answered && check.Accept(true, now.Settings())) {
+      spinner.Stop();
+      std::printf("%s %s came back at %s\n", now.model.c_str(), mac.c_str(), Describe(now).c_str());
+      return kExitOk;
+    }
+    if (answered) {
+      last = now;
+      // A new scan for each look, but not faster than one per probe time.
+      uint32_t used = plat::TicksSince(probeStart);
+      spent = plat::TicksSince(start);
+      uint32_t rest = kProbeMs > used ? kProbeMs - used : 0;
+      if (spent < kComeBackMs) host.Run(rest < kComeBackMs - spent ? rest : kComeBackMs - spent);
+    }
+  }
+  spinner.Stop();
+  std::string why = mac + " was not reported with its new settings within " + std::to_string(kComeBackMs / 1000) + " s";
+  if (check.sameAsBefore() && !check.seenSilent())
+    why = mac + " kept answering and was never seen restarting within " + std::to_string(kComeBackMs / 1000) +
+          " s; the settings are the ones it had, so only a restart would show that it took them";
+  else if (last.handle != 0)
+    why += "; last seen at " + Describe(last);
+  Error(kCmd, why);
+  return kExitFailed;
 }
 
 int RunSetIp(const std::vector<std::string>& all) {
   std::vector<std::string> args;
   const bool limited = TakeLimitedBroadcastOption(all, &args);
-  std::string mac;
-  if (args.size() < 2) return Usage("missing arguments");
-  if (!ParseMacArgument(args[0], &mac)) return Usage("'" + args[0] + "' is not a MAC address (six hex pairs)");
-  bool dhcp = args[1] == "dhcp";
-  uint32_t addr = 0, mask = 0, gw = 0;
-  if (dhcp) {
-    if (args.size() != 2) return Usage("dhcp takes no addresses");
+  if (args.size() < 2) return UsageError(kCmd, args.empty() ? "a device and the settings are needed" : "the settings are missing");
+  DeviceTarget target;
+  std::string why;
+  if (!ParseDeviceTarget(args[0], &target, &why)) return UsageError(kCmd, why);
+  app::NetSettings wanted;
+  wanted.dhcp = args[1] == "dhcp";
+  if (wanted.dhcp) {
+    if (args.size() != 2) return UsageError(kCmd, "dhcp takes no addresses");
   } else if (args[1] == "static") {
-    if (args.size() != 5) return Usage("static needs an address, a netmask and a gateway");
-    if (!ParseDottedQuad(args[2], &addr)) return Usage("address '" + args[2] + "' is not a dotted IPv4 address");
-    if (!ParseDottedQuad(args[3], &mask)) return Usage("netmask '" + args[3] + "' is not a dotted IPv4 address");
-    if (!ParseDottedQuad(args[4], &gw)) return Usage("gateway '" + args[4] + "' is not a dotted IPv4 address");
-    if (!IsContiguousNetmask(mask)) return Usage("netmask '" + args[3] + "' is not a run of ones then zeros");
-    if (addr == 0 || (addr & ~mask) == 0 || (addr | mask) == 0xFFFFFFFFu)
-      return Usage("address '" + args[2] + "' is not a host address in that netmask");
+    if (args.size() != 5) return UsageError(kCmd, "static needs an address, a netmask and a gateway");
+    const char* names[] = {"address", "netmask", "gateway"};
+    uint32_t* values[] = {&wanted.address, &wanted.netmask, &wanted.gateway};
+    for (int i = 0; i < 3; ++i)
+      if (!ParseAddressArgument(args[2 + i], values[i]))
+        return UsageError(kCmd, std::string(names[i]) + " '" + args[2 + i] + "' is not a dotted IPv4 address");
+    app::StaticCheck c = app::CheckStaticSettings(wanted.address, wanted.netmask, wanted.gateway);
+    if (c.problem != app::StaticProblem::None)
+      return UsageError(kCmd, app::StaticProblemText(c.problem, wanted.address, wanted.netmask, wanted.gateway) +
+                                  "; nothing was sent");
+    if (c.gatewayOutside) Error(kCmd, "warning: " + app::GatewayOutsideText(wanted.address, wanted.netmask, wanted.gateway));
   } else {
-    return Usage("the mode is 'dhcp' or 'static', not '" + args[1] + "'");
+    return UsageError(kCmd, "the mode is 'dhcp' or 'static', not '" + args[1] + "'");
   }
 
   LibraryHost host;
   KvxrDevice device;
-  if (!OpenAndFindKvxrDevice(host, "set-ip", mac, limited, &device, "; nothing was changed")) return kExitFailed;
-  const KvxrDevice before = device;
-  int32_t st = 0;
-  std::string text = dhcp ? "DHCP|*|*|*"
-                          : "static|" + DottedText(addr) + "|" + DottedText(mask) + "|" + DottedText(gw);
-  std::u16string wide(text.begin(), text.end());
-  std::printf("%s %s at %s: sending %s settings\n", before.model.c_str(), mac.c_str(), before.address.c_str(),
-              dhcp ? "DHCP" : "static");
+  if (!OpenAndFindKvxrDevice(host, kCmd, target, limited, &device, "; nothing was changed")) return kExitFailed;
+  const std::string mac = MacText(device.d.mac);
+  std::u16string text = app::ConfigText(wanted);
+  std::printf("%s %s at %s: sending %s settings\n", device.model.c_str(), mac.c_str(), device.Address().c_str(),
+              wanted.dhcp ? "DHCP" : "static");
   std::fflush(stdout);
-  st = KVxR_SetNetworkCfg(before.handle, reinterpret_cast<const KVxR_WCHAR*>(wide.c_str()), 3000);
+  int32_t st = KVxR_SetNetworkCfg(device.handle, reinterpret_cast<const KVxR_WCHAR*>(text.c_str()), 3000);
   if (st != 0) {
-    std::fprintf(stderr, "quillscan-cli set-ip: settings not taken: %s\n",
-                 StatusMeaning(KvxrCall::SetNetworkCfg, st).c_str());
+    Error(kCmd, "settings not taken: " + StatusMeaning(KvxrCall::SetNetworkCfg, st));
     return kExitFailed;
   }
-  st = KVxR_RebootDevice(before.handle);
+  st = KVxR_RebootDevice(device.handle);
   if (st != 0) {
-    std::fprintf(stderr,
-                 "quillscan-cli set-ip: the device took the settings but did not reboot: %s\n"
-                 "  (they take effect at its next restart)\n",
-                 StatusMeaning(KvxrCall::Reboot, st).c_str());
+    Error(kCmd, "the device stored the settings but did not restart: " + StatusMeaning(KvxrCall::Reboot, st) +
+                    "\n  (they take effect at its next restart)");
     return kExitFailed;
   }
-  std::printf("settings taken, device rebooting; waiting for it to come back (at most %u s)\n",
+  std::printf("settings taken, device restarting; waiting for it to come back (at most %u s)\n",
               static_cast<unsigned>(kComeBackMs / 1000));
   std::fflush(stdout);
-
-  const uint32_t start = plat::TickCount();
-  while (plat::TicksSince(start) < kComeBackMs) {
-    std::map<std::string, KvxrDevice> found;
-    if (!ScanKvxrDevices(host, limited, &found, &st)) break;
-    auto it = found.find(mac);
-    if (it == found.end()) continue;
-    const KvxrDevice& now = it->second;
-    bool settled = dhcp ? now.dhcp : (!now.dhcp && now.address == DottedText(addr));
-    if (!settled) continue;
-    std::printf("%s %s came back at %s (%s, netmask %s, gateway %s)\n", now.model.c_str(), mac.c_str(),
-                now.address.c_str(), now.dhcp ? "DHCP" : "static", now.netmask.c_str(), now.gateway.c_str());
-    host.Close();
-    return kExitOk;
-  }
-  std::fprintf(stderr, "quillscan-cli set-ip: %s was not reported with its new settings within %u s\n", mac.c_str(),
-               static_cast<unsigned>(kComeBackMs / 1000));
+  int rc = WaitForComeback(host, limited, device, app::ComebackCheck(device.Settings(), wanted));
+  std::fflush(stdout);
+  LetScansEnd(host);
   host.Close();
-  return kExitFailed;
+  return rc;
 }
 
 }  // namespace
 
-QS_CLI_COMMAND(g_setIp, "set-ip", "set-ip <MAC> dhcp | static <address> <netmask> <gateway> [--xp]",
+QS_CLI_COMMAND(g_setIp, "set-ip", "set-ip <MAC|address> dhcp | static <address> <netmask> <gateway> [--xp]",
                "Changes the IP settings of a KV-xR device as the program's device page does:\n"
-               "finds it by a scan, sends the settings, reboots it, then scans until it is\n"
-               "reported again with them (at most 30 s) and says where it came back.\n"
+               "finds it by a scan, sends the settings, restarts it, then looks for it until\n"
+               "it is reported with them (at most 30 s) and says where it came back. When the\n"
+               "settings are the ones it had, only a report after it once stopped answering\n"
+               "counts. A static address must be a host address of its netmask; a gateway\n"
+               "outside that subnet is sent with a warning.\n"
                "  --xp  the scans send to each interface's directed broadcast instead of\n"
                "        255.255.255.255\n"
                "Exit status: 0 done, 1 failed (the reason is printed), 2 usage error.",

@@ -1,15 +1,16 @@
-// quillscan-cli wink <MAC>: scans, finds the device with that MAC and sends
-// the wink that suits its firmware, saying which datagram went out.
+// quillscan-cli wink <MAC|address>: scans, finds the device and sends the
+// wink that suits its firmware, saying which datagram went out.
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "app/logic/wink_rule.h"
 #include "cli/command.h"
 #include "cli/support_host.h"
+#include "cli/support_spinner.h"
+#include "cli/support_target.h"
 #include "discovery/full_scan.h"
-#include "discovery/text_fields.h"
 #include "discovery/wink.h"
 #include "platform/socket.h"
 #include "platform/text.h"
@@ -17,6 +18,8 @@
 namespace qs::cli {
 
 namespace {
+
+constexpr const char* kCmd = "wink";
 
 void RunHost(uint32_t ms, const std::atomic<bool>* until, void* host) {
   static_cast<LibraryHost*>(host)->Run(ms, until);
@@ -28,45 +31,25 @@ std::string Dotted(uint32_t a) {
   return b;
 }
 
-std::string MacText(const uint8_t m[6]) {
-  char b[18];
-  std::snprintf(b, sizeof b, "%02X-%02X-%02X-%02X-%02X-%02X", m[0], m[1], m[2], m[3], m[4], m[5]);
-  return b;
-}
-
-bool ParseMac(std::string_view s, uint8_t mac[6]) {
-  size_t pos = 0;
-  return disc::ParseMacText(s, pos, ":-", mac) && pos == s.size();
-}
-
 // Sends the wink and says which datagram went out; the exit status.
-int Wink(disc::IDeviceInfoX* device, const uint8_t mac[6]) {
+int Wink(disc::IDeviceInfoX* device) {
   const std::string name = plat::WideToUtf8(device->GetName());
+  uint8_t mac[6];
+  device->GetMac(mac);
   const std::string macText = MacText(mac);
-  if (!device->CanWink()) {
-    std::fprintf(stderr, "quillscan-cli wink: %s %s is a model that cannot wink\n", name.c_str(), macText.c_str());
-    return kExitFailed;
-  }
   const disc::VersionPair& v = device->GetVersion();
-  if (disc::ChooseWink(v) == disc::WinkKind::Authenticated) {
-    uint8_t id[16];
-    device->GetHardwareId(id);
-    bool noId = true;
-    for (uint8_t b : id) noId = noId && b == 0;
-    // The authenticated wink names the device by its identifier; without one
-    // it would go out and reach nobody.
-    if (noId) {
-      std::fprintf(stderr,
-                   "quillscan-cli wink: the scan gave no hardware identifier for %s %s (the KV-xR library did not "
-                   "report it): nothing was sent\n",
-                   name.c_str(), macText.c_str());
-      return kExitFailed;
-    }
+  uint8_t id[16];
+  device->GetHardwareId(id);
+  app::WinkRefusal refusal =
+      app::CheckWink(device->CanWink(), disc::ChooseWink(v) == disc::WinkKind::Authenticated, id);
+  if (refusal != app::WinkRefusal::None) {
+    Error(kCmd, name + " " + macText + ": " + app::WinkRefusalText(refusal) + "; nothing was sent");
+    return kExitFailed;
   }
   disc::WinkOutcome w = disc::SendWinkTo(device);
   if (w.kind == disc::WinkKind::Legacy) {
     if (!w.sent) {
-      std::fprintf(stderr, "quillscan-cli wink: the text wink to %s could not be sent\n", Dotted(w.target).c_str());
+      Error(kCmd, "the text wink to " + Dotted(w.target) + " could not be sent");
       return kExitFailed;
     }
     std::printf("%s %s (firmware %u.%03u): sent the text wink \"Wink\" (4 bytes) to %s, UDP port %u\n", name.c_str(),
@@ -75,7 +58,7 @@ int Wink(disc::IDeviceInfoX* device, const uint8_t mac[6]) {
     return kExitOk;
   }
   if (!w.sent) {
-    std::fprintf(stderr, "quillscan-cli wink: the authenticated wink could not be sent from any interface\n");
+    Error(kCmd, "the authenticated wink could not be sent from any interface");
     return kExitFailed;
   }
   std::string from;
@@ -88,47 +71,64 @@ int Wink(disc::IDeviceInfoX* device, const uint8_t mac[6]) {
 }
 
 int RunWink(const std::vector<std::string>& args) {
-  const char* usage = "usage: quillscan-cli wink <MAC>   (00-11-22-33-44-55 or 00:11:22:33:44:55)";
-  if (args.size() != 1) {
-    std::fprintf(stderr, "quillscan-cli wink: %s\n%s\n", args.empty() ? "a MAC is needed" : "one MAC only", usage);
-    return kExitUsage;
+  disc::FullScanOptions opt;
+  std::vector<std::string> rest;
+  for (const std::string& a : args) {
+    if (a == "--xp") opt.discoveryMode = false;
+    else rest.push_back(a);
   }
-  uint8_t mac[6];
-  if (!ParseMac(args[0], mac)) {
-    std::fprintf(stderr, "quillscan-cli wink: '%s' is not a MAC\n%s\n", args[0].c_str(), usage);
-    return kExitUsage;
-  }
+  if (rest.size() != 1) return UsageError(kCmd, rest.empty() ? "a device is needed" : "one device only");
+  DeviceTarget target;
+  std::string why;
+  if (!ParseDeviceTarget(rest[0], &target, &why)) return UsageError(kCmd, why);
   plat::SocketsLibrary sockets;
   if (!sockets.ok()) {
-    std::fprintf(stderr, "quillscan-cli wink: the sockets library did not start\n");
+    Error(kCmd, "the sockets library did not start");
     return kExitFailed;
   }
   disc::DeviceManager* mgr = disc::GetDeviceManagerImpl();
   LibraryHost host;
   const bool hosted = host.Open();
-  disc::FullScanResult r = disc::ScanToEnd(*mgr, disc::FullScanOptions(), hosted ? RunHost : nullptr, &host);
+  Spinner spinner(kCmd, "scanning");
+  disc::FullScanResult r = disc::ScanToEnd(*mgr, opt, hosted ? RunHost : nullptr, &host);
+  spinner.Stop();
   int rc = kExitFailed;
   Ref<disc::IDeviceInfoX> device;
-  size_t matches = 0;
+  std::vector<Ref<disc::IDeviceInfoX>> matches;
   for (const Ref<disc::IDeviceInfoX>& d : mgr->devices()) {
     uint8_t m[6];
     d->GetMac(m);
-    if (std::memcmp(m, mac, 6) != 0) continue;
+    if (!TargetMatches(target, m, d->GetAddress())) continue;
     // Two models may share a MAC; the one that can wink is meant.
     if (!device || (!device->CanWink() && d->CanWink())) device = d;
-    ++matches;
+    matches.push_back(d);
+  }
+  // By address, devices with different MACs are different devices.
+  bool ambiguous = false;
+  std::string macs;
+  for (const Ref<disc::IDeviceInfoX>& d : matches) {
+    uint8_t a[6], b[6];
+    d->GetMac(a);
+    device->GetMac(b);
+    if (std::memcmp(a, b, 6) != 0) ambiguous = true;
+    if (macs.find(MacText(a)) == std::string::npos) macs += (macs.empty() ? "" : ", ") + MacText(a);
   }
   if (r.datagrams.interfaces == 0) {
-    std::fprintf(stderr, "quillscan-cli wink: no usable network interface (IPv4, up, not loopback)\n");
+    Error(kCmd, "no usable network interface (IPv4, up, not loopback)");
   } else if (!device) {
-    std::fprintf(stderr, "quillscan-cli wink: no device with MAC %s answered the scan\n", MacText(mac).c_str());
+    Error(kCmd, "no device with " + TargetText(target) + " answered the scan");
+  } else if (ambiguous) {
+    Error(kCmd, std::to_string(matches.size()) + " devices answer at " + Dotted(target.address) + " (" + macs +
+                    "): name one by its MAC");
+    rc = kExitFailed;
   } else {
-    if (matches > 1)
-      std::fprintf(stderr, "quillscan-cli wink: note: %zu devices report MAC %s; the %s gets the wink\n",
-                   matches, MacText(mac).c_str(), plat::WideToUtf8(device->GetName()).c_str());
-    rc = Wink(device.get(), mac);
+    if (matches.size() > 1)
+      Error(kCmd, "note: " + std::to_string(matches.size()) + " devices report MAC " + macs + "; the " +
+                      plat::WideToUtf8(device->GetName()) + " gets the wink");
+    rc = Wink(device.get());
   }
   device.reset();
+  matches.clear();
   host.Close();
   disc::ReleaseDeviceManager();
   return rc;
@@ -136,12 +136,15 @@ int RunWink(const std::vector<std::string>& args) {
 
 }  // namespace
 
-QS_CLI_COMMAND(g_wink, "wink", "wink <MAC>",
+QS_CLI_COMMAND(g_wink, "wink", "wink <MAC|address> [--xp]",
                "Scans like 'discover', finds the device with this MAC (00-11-22-33-44-55 or\n"
-               "00:11:22:33:44:55) and makes it identify itself: firmware 0.1 to 0.136 gets\n"
-               "the text \"Wink\" at its address; any other (or unknown) version gets the\n"
-               "authenticated wink by broadcast from every local interface.\n"
-               "Only models that can wink (the KV-xR family) are sent one.\n"
+               "00:11:22:33:44:55) or IPv4 address and makes it identify itself: firmware 0.1\n"
+               "to 0.136 gets the text \"Wink\" at its address; any other (or unknown) version\n"
+               "gets the authenticated wink by broadcast from every local interface, which\n"
+               "names the device by the hardware identifier the KV-xR library reported (without\n"
+               "one nothing is sent). Only models that can wink (the KV-xR family) are sent one.\n"
+               "  --xp  the KV-xR scan sends to each interface's directed broadcast instead of\n"
+               "        255.255.255.255\n"
                "Exit status: 0 sent, 1 not found or not sent, 2 usage error.",
                RunWink);
 

@@ -22,7 +22,14 @@ struct Command {
 
 // Called by the static registrars of the cmd_*.cpp files.
 bool RegisterCommand(const Command& c);
-const std::vector<Command>& Commands();
+// In the order a technician meets them (discover first), whatever the order
+// the registrars ran in.
+std::vector<Command> Commands();
+
+// "quillscan-cli <command>: <text>" and a line end on stderr.
+void Error(const char* command, const std::string& text);
+// The error, then "usage: quillscan-cli <synopsis>"; returns kExitUsage.
+int UsageError(const char* command, const std::string& text);
 
 }  // namespace qs::cli
 

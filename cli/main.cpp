@@ -1,4 +1,5 @@
 // quillscan-cli: the console front end over the same engine as the program.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -13,10 +14,22 @@ std::vector<Command>& Registry() {
   return r;
 }
 
+// Finding devices first, then what is done to one, then the firmware file.
+const char* const kOrder[] = {"discover", "wink", "set-ip", "reboot", "opmode", "image"};
+
+size_t Rank(const Command& c) {
+  size_t n = sizeof kOrder / sizeof kOrder[0];
+  for (size_t i = 0; i < n; ++i)
+    if (std::strcmp(c.name, kOrder[i]) == 0) return i;
+  return n;
+}
+
 void Usage(FILE* f) {
   std::fprintf(f, "usage: quillscan-cli <command> [arguments]\n\ncommands:\n");
   for (const Command& c : Commands()) std::fprintf(f, "  quillscan-cli %s\n", c.synopsis);
-  std::fprintf(f, "\n'quillscan-cli <command> --help' tells more about one command.\n");
+  std::fprintf(f,
+               "\nA device is named by its MAC (00-11-22-33-44-55 or 00:11:22:33:44:55) or by its\n"
+               "IPv4 address. 'quillscan-cli <command> --help' tells more about one command.\n");
 }
 }  // namespace
 
@@ -25,7 +38,26 @@ bool RegisterCommand(const Command& c) {
   return true;
 }
 
-const std::vector<Command>& Commands() { return Registry(); }
+std::vector<Command> Commands() {
+  std::vector<Command> r = Registry();
+  std::stable_sort(r.begin(), r.end(), [](const Command& a, const Command& b) {
+    size_t ra = Rank(a), rb = Rank(b);
+    return ra != rb ? ra < rb : std::strcmp(a.name, b.name) < 0;
+  });
+  return r;
+}
+
+void Error(const char* command, const std::string& text) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "quillscan-cli %s: %s\n", command, text.c_str());
+}
+
+int UsageError(const char* command, const std::string& text) {
+  Error(command, text);
+  for (const Command& c : Registry())
+    if (std::strcmp(c.name, command) == 0) std::fprintf(stderr, "usage: quillscan-cli %s\n", c.synopsis);
+  return kExitUsage;
+}
 
 }  // namespace qs::cli
 

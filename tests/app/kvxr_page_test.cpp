@@ -5,6 +5,8 @@
 #include "app/logic/device_line.h"
 #include "app/logic/firmware_choice.h"
 #include "app/logic/kvxr_settings.h"
+#include "app/logic/kvxr_status.h"
+#include "app/logic/wink_rule.h"
 
 using namespace qs::app;
 
@@ -167,4 +169,31 @@ TEST(FirmwareChoiceTest, LastAcceptedFileWinsWhateverItsVersion) {
   EXPECT_FALSE(ParseFirmwareVersion(u"1.", v));
   EXPECT_FALSE(ParseFirmwareVersion(u".5", v));
   EXPECT_FALSE(ParseFirmwareVersion(u"99999999999.1", v));
+}
+
+TEST(KvxrPageTest, WinkIsRefusedWithoutTheIdentifierTheAuthenticatedWinkNames) {
+  const uint8_t none[16] = {};
+  uint8_t id[16] = {};
+  id[15] = 1;
+  EXPECT_EQ(CheckWink(true, true, none), WinkRefusal::NoIdentifier);
+  EXPECT_EQ(CheckWink(true, true, id), WinkRefusal::None);
+  EXPECT_EQ(CheckWink(true, false, none), WinkRefusal::None) << "the text wink goes to the address, no identifier";
+  EXPECT_EQ(CheckWink(false, true, id), WinkRefusal::CannotWink);
+  EXPECT_NE(WinkRefusalText(WinkRefusal::NoIdentifier).find("hardware identifier"), std::string::npos);
+  EXPECT_EQ(WinkRefusalText(WinkRefusal::None), "");
+}
+
+TEST(KvxrPageTest, EveryStatusOfACallHasAMeaning) {
+  const int32_t reboot[] = {-100, -201, -202, -203, -204, -210, -211};
+  for (int32_t st : reboot) EXPECT_NE(KvxrStatusMeaning(KvxrCall::Reboot, st), "unexpected status") << st;
+  const int32_t setcfg[] = {-100, -101, -102, -103, -300, -301, -401, -402, -403};
+  for (int32_t st : setcfg) {
+    EXPECT_NE(KvxrStatusMeaning(KvxrCall::SetNetworkCfg, st), "unexpected status") << st;
+    EXPECT_NE(KvxrStatusMeaning(KvxrCall::WriteOperationMode, st), "unexpected status") << st;
+  }
+  EXPECT_EQ(KvxrStatusMeaning(KvxrCall::Reboot, -210), "the device sent no valid challenge within 3 s");
+  EXPECT_EQ(KvxrStatusMeaning(KvxrCall::Reboot, -402), "unexpected status") << "a set-config status is no reboot's";
+  EXPECT_EQ(KvxrStatusMeaning(KvxrCall::SetNetworkCfg, -210), "unexpected status");
+  EXPECT_EQ(KvxrStatusMeaning(KvxrCall::ReadOperationMode, -101), "no room for the answer");
+  EXPECT_NE(KvxrStatusMeaning(KvxrCall::Reboot, -1), "unexpected status");
 }

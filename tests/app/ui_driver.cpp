@@ -17,6 +17,8 @@
 //   syscmd ID                post a system command to the main window
 //   top TITLE                visible top-level window of the program with that title: texts of its children
 //   close TITLE              press OK in that window
+//   press ID TITLE           press the button ID (6 Yes, 7 No) in that window
+//   focus                    the program's focused control: "id=N parent=N" (0 when none)
 //   shiftcancel              close the main window with Shift held
 //   tray HEX                 post a tray-icon mouse message (hex, e.g. 201 for a left button press)
 //   rect                     main window "x y w h" on the screen
@@ -290,6 +292,23 @@ void Command(const std::string& line) {
     }
     for (HWND c = GetWindow(w, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
       printf("%d\t%s\n", GetDlgCtrlID(c), Narrow(TextOf(c)).c_str());
+  } else if (op == "press") {
+    int id = 0;
+    in >> id;
+    std::wstring title = Wide(Rest(in));
+    HWND w = main ? TopWindow(title, main) : nullptr;
+    if (!w) {
+      printf("missing\n");
+      return;
+    }
+    PostMessageW(w, WM_COMMAND, static_cast<WPARAM>(id), 0);
+    printf("posted\n");
+  } else if (op == "focus") {
+    GUITHREADINFO gi = {};
+    gi.cbSize = sizeof gi;
+    HWND f = main && GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &gi) ? gi.hwndFocus : nullptr;
+    // A field of an IP address control has focus: its parent is the control.
+    printf("id=%d\tparent=%d\n", f ? GetDlgCtrlID(f) : 0, f && GetParent(f) ? GetDlgCtrlID(GetParent(f)) : 0);
   } else if (op == "shiftcancel") {
     // Close the main window with Shift held: the program is to exit. The
     // driver shares the program's input state for the moment and holds Shift

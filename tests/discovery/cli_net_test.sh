@@ -46,17 +46,47 @@ run wink; expect_rc 2 "wink without a MAC"
 run wink 00-11-22-33-44; expect_rc 2 "wink with a short MAC"
 run wink 00-11-22-33-44-5g; expect_rc 2 "wink with a bad digit"
 run wink 00-11-22-33-44-55 extra; expect_rc 2 "wink with two arguments"
+grep -q "^quillscan-cli wink: one device only" "$err" || fail "wink with two arguments says: $(cat "$err")"
+run wink 00-11-22-33-44-5g; expect_rc 2 "wink with a bad digit"
+grep -q "^quillscan-cli wink: '00-11-22-33-44-5g' is neither a MAC (six hex pairs, 00-11-22-33-44-55) nor an IPv4 address" "$err" ||
+  fail "wink with a bad MAC says: $(cat "$err")"
+grep -q "^usage: quillscan-cli wink <MAC|address> \[--xp\]" "$err" || fail "wink usage: $(cat "$err")"
+run discover --bogus
+grep -q "^quillscan-cli discover: unknown argument '--bogus'" "$err" || fail "discover --bogus says: $(cat "$err")"
 run discover --help; expect_rc 0 "discover --help"
 grep -q "discover \[--xp\] \[--json\]" "$out" || fail "discover --help shows no synopsis"
 run wink --help; expect_rc 0 "wink --help"
+grep -q "^usage: quillscan-cli wink <MAC|address> \[--xp\]" "$out" || fail "wink --help: $(cat "$out")"
 
-# ---- devices ----
+# ---- nothing there ----
 sim reset >/dev/null || { echo "FAIL: no simulator" >&2; exit 1; }
+run discover; expect_rc 1 "discover with nothing answering"
+grep -q "^quillscan-cli discover: no devices found: nothing answered the scan on 2 interfaces" "$err" ||
+  fail "an empty discover says: $(cat "$err")"
+[ ! -s "$out" ] || fail "an empty discover printed a table: $(cat "$out")"
+run discover --json; expect_rc 1 "discover --json with nothing answering"
+[ "$(tr -d ' \n' <"$out")" = "[]" ] || fail "an empty discover --json: $(cat "$out")"
+# A terminal shows that the scan is running; a pipe or file gets nothing of it.
+# (The native program only: Wine's console redraws a terminal's text with
+# escape sequences between the characters.)
+if [ "${#cli[@]}" = 1 ] && [ "$(head -c 4 "${cli[0]}" | tail -c 3)" = ELF ]; then
+  script -qec "$(printf '%q ' "${cli[@]}") discover" /dev/null >"$out" 2>&1 </dev/null
+  grep -q "quillscan-cli discover: scanning [|/\\-]" "$out" || fail "no spinner on a terminal: $(head -c 300 "$out" | od -c | head)"
+  tr '\r' '\n' <"$out" | grep -q "^quillscan-cli discover: no devices found" ||
+    fail "the spinner's line is not wiped before the verdict: $(od -c "$out" | tail -5)"
+  run discover
+  grep -q "scanning" "$err" && fail "a spinner when stderr is no terminal: $(cat "$err")"
+fi
+sim "add model=QMA271 segment=A reply=both" >/dev/null
+# Replies (text and authenticated) that name only a model the tool does not
+# list: said, but the scan ran.
+run discover; expect_rc 0 "discover with only an unlisted model"
+grep -q "^quillscan-cli discover: no devices found: 2 replies name no model this tool lists" "$err" ||
+  fail "discover with only an unlisted model says: $(cat "$err")"
 rmt=$(sim "add model=RMT235 segment=A reply=text ip=10.71.1.10" | sed -n 's/^mac=//p')
 a54=$(sim "add model=A5411+ segment=B reply=auth ip=10.72.1.20" | sed -n 's/^mac=//p')
 kv=$(sim "add model=KV1R segment=both reply=both ip=10.71.1.30 version=1.12 serial=KV-SN-77" | sed -n 's/^mac=//p')
 old=$(sim "add model=KV2R segment=B reply=none ip=10.72.1.40 version=0.136" | sed -n 's/^mac=//p')
-sim "add model=QMA271 segment=A reply=both" >/dev/null
 [ -n "$rmt" ] && [ -n "$a54" ] && [ -n "$kv" ] && [ -n "$old" ] || { echo "FAIL: devices not added" >&2; exit 1; }
 upper() { echo "$1" | tr 'a-f:' 'A-F-'; }
 RMT=$(upper "$rmt") A54=$(upper "$a54") KV=$(upper "$kv") OLD=$(upper "$old")
@@ -121,7 +151,9 @@ sim clearlog >/dev/null
 run wink "$(echo "$RMT" | tr - :)"; expect_rc 1 "wink of a model that cannot wink"
 grep -q "cannot wink" "$err" || fail "wink RMT: $(cat "$err")"
 run wink 02-00-00-00-00-99; expect_rc 1 "wink of an unknown MAC"
-grep -q "no device with MAC 02-00-00-00-00-99" "$err" || fail "wink unknown: $(cat "$err")"
+grep -q "^quillscan-cli wink: no device with MAC 02-00-00-00-00-99 answered the scan" "$err" || fail "wink unknown: $(cat "$err")"
+run wink 10.71.1.99; expect_rc 1 "wink of an address nobody has"
+grep -q "^quillscan-cli wink: no device with address 10.71.1.99 answered the scan" "$err" || fail "wink unknown address: $(cat "$err")"
 hwid=$(sim "show $kv" | sed -n 's/^hwid=//p' | tr 'a-f' 'A-F')
 run discover --json
 if grep -q "\"$hwid\"" "$out"; then withId=1; else withId=0; fi
@@ -135,6 +167,11 @@ if [ "$withId" = 1 ]; then
     fail "wink KV-1R says: $(cat "$out") $(cat "$err")"
   n=$(sim winks | tr ':' '-' | grep "kind=auth" | grep -ic "mac=$KV")
   [ "$n" = 2 ] || fail "the device heard $n authenticated winks: $(sim winks)"
+  # by its address, with the directed-broadcast scan
+  sim clearlog >/dev/null
+  run wink 10.71.1.30 --xp; expect_rc 0 "wink of a KV-1R by its address, --xp"
+  grep -q "^KV-1R $KV: sent the authenticated wink" "$out" || fail "wink by address says: $(cat "$out") $(cat "$err")"
+  sim log discover | grep -q "dst=10.71.15.255 " || fail "wink --xp sent no directed broadcast: $(sim log discover)"
   # firmware 0.136 takes the text wink, at its address
   sim clearlog >/dev/null
   run wink "$old"; expect_rc 0 "wink of a KV-2R with firmware 0.136"
@@ -146,7 +183,8 @@ if [ "$withId" = 1 ]; then
 else
   # without the library's details nothing names the device: refused, nothing sent
   expect_rc 1 "wink without an identifier"
-  grep -q "no hardware identifier" "$err" || fail "wink without an identifier says: $(cat "$err")"
+  grep -q "^quillscan-cli wink: KV-1R $KV: the KV-xR library has not reported the device's hardware identifier, which the wink names; nothing was sent" "$err" ||
+    fail "wink without an identifier says: $(cat "$err")"
   [ -z "$(sim winks)" ] || fail "a wink went out: $(sim winks)"
 fi
 
