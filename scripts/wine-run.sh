@@ -10,14 +10,16 @@ export WINEDEBUG=${WINEDEBUG:--all}
 # left running elsewhere would send from the wrong namespace: wait for it to
 # end, and refuse to run while it does not.
 foreign_server() {
-  local prefix=${WINEPREFIX:-$HOME/.wine} name p cwd
+  local prefix=${WINEPREFIX:-$HOME/.wine} name p cwd here
   [ -d "$prefix" ] || return 1
   # the server works in a directory named after the prefix's device and inode
   name=$(printf 'server-%x-%x' "$(stat -c %d "$prefix")" "$(stat -c %i "$prefix")")
-  for p in /proc/[0-9]*; do
-    cwd=$(readlink "$p/cwd" 2>/dev/null) || continue
+  here=$(readlink /proc/self/ns/net)
+  # only the servers themselves: walking every process is slow on a busy machine
+  for p in $(pgrep wineserver); do
+    cwd=$(readlink "/proc/$p/cwd" 2>/dev/null) || continue
     [ "${cwd##*/}" = "$name" ] || continue
-    [ "$(readlink "$p/ns/net" 2>/dev/null)" = "$(readlink /proc/self/ns/net)" ] || return 0
+    [ "$(readlink "/proc/$p/ns/net" 2>/dev/null)" = "$here" ] || return 0
   done
   return 1
 }
