@@ -4,9 +4,6 @@
 #include "library/KV-xR_update.h"
 
 extern "C" {
-// firmware update
-KVXR_API int32_t KVXR_CALL KVxR_UpdateFirmware(int32_t, KVxR_UpdateCallback) { return -102; }
-KVXR_API int32_t KVXR_CALL KVxR_AbortUpdate(int32_t) { return -103; }
 // recovery
 KVXR_API int32_t KVXR_CALL KVxR_SetRecoveryMode(int32_t, KVxR_RecoveryCallback) { return -102; }
 KVXR_API int32_t KVXR_CALL KVxR_ResumeRecovery(int32_t) { return -100; }
