@@ -24,12 +24,6 @@ constexpr size_t kRebootPayload = 40;
 // time, a receive error of the socket, or the job's stop (abort, shutdown).
 enum class Got { Reply, Time, Error, Stopped };
 
-std::string Dotted(uint32_t a) {
-  char b[16];
-  plat::FormatAddress(a, b);
-  return b;
-}
-
 // Receives until a datagram that authenticates against the nonce and has the
 // type arrives, or the deadline passes. Anything else is skipped (and said so
 // in the log); verified replies of other types go to `other` first.
@@ -41,7 +35,8 @@ Got AwaitReply(net::Endpoint& ep, const uint8_t* nonce, uint16_t type, const net
     if (d.Expired()) return Got::Time;
     int n = ep.Receive(d.Remaining(), &stopObj, 1);
     if (n == net::kStrayDatagram) {
-      log(LogKind::Skipped, "stray datagram from %s (empty or beyond the buffer)", Dotted(ep.sender().address).c_str());
+      log(LogKind::Skipped, "stray datagram from %u.%u.%u.%u (empty or beyond the buffer)",
+          QS_LOG_IP(ep.sender().address));
       continue;
     }
     if (n < 0) return Got::Error;
@@ -52,7 +47,8 @@ Got AwaitReply(net::Endpoint& ep, const uint8_t* nonce, uint16_t type, const net
     }
     disc::VerifiedReply v;
     if (!disc::VerifyReply(nonce, ep.buffer(), static_cast<size_t>(n), &v)) {
-      log(LogKind::Skipped, "%d bytes from %s: not a reply to this request", n, Dotted(ep.sender().address).c_str());
+      log(LogKind::Skipped, "%d bytes from %u.%u.%u.%u: not a reply to this request", n,
+          QS_LOG_IP(ep.sender().address));
       continue;
     }
     if (v.type == type) {
@@ -60,7 +56,7 @@ Got AwaitReply(net::Endpoint& ep, const uint8_t* nonce, uint16_t type, const net
       return Got::Reply;
     }
     if (other) other(context, v);
-    else log(LogKind::Skipped, "reply type 0x%04X from %s", v.type, Dotted(ep.sender().address).c_str());
+    else log(LogKind::Skipped, "reply type 0x%04X from %u.%u.%u.%u", v.type, QS_LOG_IP(ep.sender().address));
   }
 }
 
@@ -158,7 +154,7 @@ class SetConfigJob : public net::Worker {
     if (disc::MakeNonce(nonce)) {
       std::vector<uint8_t> req = disc::BuildRequest(nonce, disc::kCmdDiscover, nullptr, 0);
       bool sent = !req.empty() && ep.Send(req.data(), req.size());
-      log_(LogKind::Sent, "discover to 255.255.255.255 from %s%s", Dotted(device_.interfaceAddress).c_str(),
+      log_(LogKind::Sent, "discover to 255.255.255.255 from %u.%u.%u.%u%s", QS_LOG_IP(device_.interfaceAddress),
            sent ? "" : " (send failed)");
     }
     for (;;) {
@@ -177,7 +173,7 @@ class SetConfigJob : public net::Worker {
         log_(LogKind::Skipped, "announce of another device");
         continue;
       }
-      log_(LogKind::Received, "announce of %s", Dotted(c.address).c_str());
+      log_(LogKind::Received, "announce of %u.%u.%u.%u", QS_LOG_IP(c.address));
       AwaitModeReport(ep, nonce, d, stop);
       // The device's mode as it reported it now; without a report, the one
       // of the scan, so that an address change never resets the mode.
@@ -231,7 +227,8 @@ class RebootCtrl : public net::Worker {
     log_(LogKind::Received, "challenge");
     std::memcpy(payload + 16, response, 24);
     frame = disc::BuildRequest(nonce, kCmdReboot, payload, sizeof payload);
-    if (frame.empty() || !ep.Send(frame.data(), frame.size())) return Fail(kRebootResponseSendFailed, "response not sent");
+    if (frame.empty() || !ep.Send(frame.data(), frame.size()))
+      return Fail(kRebootResponseSendFailed, "response not sent");
     log_(LogKind::Sent, "response");
     return 0;
   }

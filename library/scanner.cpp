@@ -121,12 +121,6 @@ void ScanJob::Complete() {
   Unlist(this);
 }
 
-std::string Dotted(uint32_t a) {
-  char b[16];
-  plat::FormatAddress(a, b);
-  return b;
-}
-
 // One interface: discover requests, announces, operation-mode reports and
 // the devices' version queries, all on one socket and one pooled thread.
 class Scanner : public IThreadEntry {
@@ -147,7 +141,7 @@ class Scanner : public IThreadEntry {
         // No socket: the window passes all the same, so that the done
         // callback never comes before the other interfaces' (or while the
         // caller is still starting the scan).
-        log_(LogKind::Outcome, "no socket on %s; waiting out the window", Dotted(entry_.address).c_str());
+        log_(LogKind::Outcome, "no socket on %u.%u.%u.%u; waiting out the window", QS_LOG_IP(entry_.address));
         stop.Wait(kScanWindowMs);
         job_->ScannerEnded();
       }
@@ -169,7 +163,7 @@ class Scanner : public IThreadEntry {
     uint32_t to = DiscoverDestination(g_discoveryMode.load(), entry_.address, entry_.netmask);
     ep_.SetDestination(to, kKvxrPort);
     bool sent = !req.empty() && ep_.Send(req.data(), req.size());  // send errors are ignored
-    log_(LogKind::Sent, "discover to %s from %s%s", Dotted(to).c_str(), Dotted(entry_.address).c_str(),
+    log_(LogKind::Sent, "discover to %u.%u.%u.%u from %u.%u.%u.%u%s", QS_LOG_IP(to), QS_LOG_IP(entry_.address),
          sent ? "" : " (send failed)");
   }
 
@@ -184,7 +178,7 @@ class Scanner : public IThreadEntry {
       SendVersionQueries(now);
       std::vector<DeviceRecord> done;
       queries_.Expire(now, &done);
-      for (const DeviceRecord& r : done) log_(LogKind::Outcome, "no version from %s", Dotted(r.address).c_str());
+      for (const DeviceRecord& r : done) log_(LogKind::Outcome, "no version from %u.%u.%u.%u", QS_LOG_IP(r.address));
       Report(done);
       if (windowOpen && window.Expired()) {
         windowOpen = false;
@@ -219,8 +213,8 @@ class Scanner : public IThreadEntry {
       }
       if (n == net::kStrayDatagram) {
         lastTraffic_ = plat::TickCount();
-        log_(LogKind::Skipped, "stray datagram from %s (empty or beyond the buffer)",
-             Dotted(ep_.sender().address).c_str());
+        log_(LogKind::Skipped, "stray datagram from %u.%u.%u.%u (empty or beyond the buffer)",
+             QS_LOG_IP(ep_.sender().address));
         continue;
       }
       if (!windowOpen || window.Expired()) continue;
@@ -245,7 +239,7 @@ class Scanner : public IThreadEntry {
     while (queries_.NextToSend(now, &to)) {
       ep_.SetDestination(to, kKvxrPort);
       bool sent = ep_.Send(kQuery, sizeof kQuery - 1);  // a failed send leaves the version unknown
-      log_(LogKind::Sent, "?Version to %s%s", Dotted(to).c_str(), sent ? "" : " (send failed)");
+      log_(LogKind::Sent, "?Version to %u.%u.%u.%u%s", QS_LOG_IP(to), sent ? "" : " (send failed)");
     }
   }
 
@@ -259,20 +253,20 @@ class Scanner : public IThreadEntry {
       std::vector<DeviceRecord> done;
       if (queries_.OnReply(from, data, len, &done)) {
         for (const DeviceRecord& r : done)
-          log_(LogKind::Received, "version %u.%u from %s", r.versionMajor, r.versionMinor, Dotted(from).c_str());
+          log_(LogKind::Received, "version %u.%u from %u.%u.%u.%u", r.versionMajor, r.versionMinor, QS_LOG_IP(from));
         Report(done);
         return;
       }
     }
     disc::VerifiedReply v;
     if (!disc::VerifyReply(nonce_, data, len, &v)) {
-      log_(LogKind::Skipped, "%zu bytes from %s: not a reply to the current request", len, Dotted(from).c_str());
+      log_(LogKind::Skipped, "%zu bytes from %u.%u.%u.%u: not a reply to the current request", len, QS_LOG_IP(from));
       return;
     }
     if (!windowOpen) return;  // the window has ended: no new devices
     if (v.type == disc::kReplyAnnounce) OnAnnounce(v.payload, v.length, from);
     else if (v.type == kReplyOpModeReport) OnOpModeReport(v.payload, v.length);
-    else log_(LogKind::Skipped, "reply type 0x%04X from %s", v.type, Dotted(from).c_str());
+    else log_(LogKind::Skipped, "reply type 0x%04X from %u.%u.%u.%u", v.type, QS_LOG_IP(from));
   }
 
   void OnOpModeReport(const uint8_t* p, size_t len) {
@@ -287,7 +281,7 @@ class Scanner : public IThreadEntry {
   void OnAnnounce(const uint8_t* p, size_t len, uint32_t from) {
     DeviceRecord r;
     if (!RecordFromAnnounce(p, len, &r)) {
-      log_(LogKind::Skipped, "announce from %s: not a KV-xR model or too short", Dotted(from).c_str());
+      log_(LogKind::Skipped, "announce from %u.%u.%u.%u: not a KV-xR model or too short", QS_LOG_IP(from));
       return;
     }
     HwId id;
@@ -305,7 +299,7 @@ class Scanner : public IThreadEntry {
     r.interfaceAddress = entry_.address;
     r.interfaceNetmask = entry_.netmask;
     r.interfaceDhcp = entry_.dhcp;
-    log_(LogKind::Received, "announce of %s from %s", Dotted(r.address).c_str(), Dotted(from).c_str());
+    log_(LogKind::Received, "announce of %u.%u.%u.%u from %u.%u.%u.%u", QS_LOG_IP(r.address), QS_LOG_IP(from));
     if (!queries_.Add(r, from)) job_->result()->Report(false, r);  // no room: no version
   }
 

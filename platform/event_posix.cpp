@@ -5,6 +5,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include "platform/poll_posix.h"
 #include "platform/tick.h"
 #include "platform/wait_kinds.h"
 
@@ -69,16 +70,8 @@ uint32_t WaitAny(const WaitObject* objects, size_t count, uint32_t timeoutMs) {
   }
   const uint32_t start = TickCount();
   for (;;) {
-    int wait = -1;
-    if (timeoutMs != kInfinite) {
-      uint32_t spent = TicksSince(start);
-      wait = spent >= timeoutMs ? 0 : static_cast<int>(timeoutMs - spent);
-    }
-    int n = poll(fds, static_cast<nfds_t>(count), wait);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return kWaitFailed;
-    }
+    int n = PollUntil(fds, static_cast<nfds_t>(count), start, timeoutMs);
+    if (n < 0) return kWaitFailed;
     if (n == 0) return kWaitTimeout;
     for (size_t i = 0; i < count; ++i) {
       if (!(fds[i].revents & (POLLIN | POLLERR | POLLHUP))) continue;

@@ -47,14 +47,28 @@ struct SockAddr {
   uint16_t port = 0;
 };
 
-class UdpSocket {
+namespace detail {
+// What both kinds of socket hold: the system socket and, on Windows, the
+// event its network events are selected on. Movable, closes on destruction.
+class SocketHandle {
  public:
-  UdpSocket() = default;
-  ~UdpSocket();
-  UdpSocket(const UdpSocket&) = delete;
-  UdpSocket& operator=(const UdpSocket&) = delete;
-  UdpSocket(UdpSocket&& o) noexcept;
-  UdpSocket& operator=(UdpSocket&& o) noexcept;
+  SocketHandle() = default;
+  ~SocketHandle() { Close(); }
+  SocketHandle(const SocketHandle&) = delete;
+  SocketHandle& operator=(const SocketHandle&) = delete;
+  SocketHandle(SocketHandle&& o) noexcept;
+  SocketHandle& operator=(SocketHandle&& o) noexcept;
+  void Close();
+  bool is_open() const { return s_ != -1; }
+
+ protected:
+  intptr_t s_ = -1;
+  Event event_;
+};
+}  // namespace detail
+
+class UdpSocket : public detail::SocketHandle {
+ public:
 
   bool Open();
   // Binding to a local interface's address makes the socket receive that
@@ -77,8 +91,6 @@ class UdpSocket {
   WaitObject readable() const;
   // Fetches and clears the pending readable notification (no waiting).
   bool PollReadable();
-  void Close();
-  bool is_open() const { return s_ != -1; }
 
   // bytes sent, or kSockError
   int SendTo(const void* data, size_t len, uint32_t address, uint16_t port);
@@ -91,20 +103,10 @@ class UdpSocket {
     return RecvFrom(buf, cap, from, WaitLimit{timeoutMs, WaitObject{}});
   }
   SockAddr LocalAddress() const;
-
- private:
-  intptr_t s_ = -1;
-  Event event_;  // Windows: the socket's network events (WSAEventSelect)
 };
 
-class TcpSocket {
+class TcpSocket : public detail::SocketHandle {
  public:
-  TcpSocket() = default;
-  ~TcpSocket();
-  TcpSocket(const TcpSocket&) = delete;
-  TcpSocket& operator=(const TcpSocket&) = delete;
-  TcpSocket(TcpSocket&& o) noexcept;
-  TcpSocket& operator=(TcpSocket&& o) noexcept;
 
   // Binds to localAddress (0 for any) and connects: kSockOk, kSockTimeout,
   // kSockStopped or kSockError (refused, unreachable).
@@ -140,17 +142,11 @@ class TcpSocket {
   bool RecvAll(void* buf, size_t len, uint32_t timeoutMs) {
     return RecvExactly(buf, len, WaitLimit{timeoutMs, WaitObject{}}) == kSockOk;
   }
-  void Close();
-  bool is_open() const { return s_ != -1; }
 
   // Server side, for tests and the simulator.
   bool Listen(uint32_t address, uint16_t port, int backlog = 8);
   bool Accept(TcpSocket& out, uint32_t timeoutMs);
   SockAddr LocalAddress() const;
-
- private:
-  intptr_t s_ = -1;
-  Event event_;  // Windows: the socket's network events (WSAEventSelect)
 };
 
 // Dotted text of a host-order address.

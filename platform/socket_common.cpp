@@ -28,13 +28,13 @@ void FormatAddress(uint32_t a, char out[16]) {
   std::snprintf(out, 16, "%u.%u.%u.%u", (a >> 24) & 255u, (a >> 16) & 255u, (a >> 8) & 255u, a & 255u);
 }
 
-// ---- UDP ----
+// ---- both ----
 
-UdpSocket::~UdpSocket() { Close(); }
+namespace detail {
 
-UdpSocket::UdpSocket(UdpSocket&& o) noexcept : s_(o.s_), event_(std::move(o.event_)) { o.s_ = sys::kNoSocket; }
+SocketHandle::SocketHandle(SocketHandle&& o) noexcept : s_(o.s_), event_(std::move(o.event_)) { o.s_ = sys::kNoSocket; }
 
-UdpSocket& UdpSocket::operator=(UdpSocket&& o) noexcept {
+SocketHandle& SocketHandle::operator=(SocketHandle&& o) noexcept {
   if (this != &o) {
     Close();
     s_ = o.s_;
@@ -44,16 +44,20 @@ UdpSocket& UdpSocket::operator=(UdpSocket&& o) noexcept {
   return *this;
 }
 
+void SocketHandle::Close() {
+  if (s_ != sys::kNoSocket) sys::CloseSocket(s_, event_);
+  s_ = sys::kNoSocket;
+  event_.Close();
+}
+
+}  // namespace detail
+
+// ---- UDP ----
+
 bool UdpSocket::Open() {
   Close();
   s_ = sys::OpenUdp();
   return s_ != sys::kNoSocket;
-}
-
-void UdpSocket::Close() {
-  if (s_ != sys::kNoSocket) sys::CloseSocket(s_, event_);
-  s_ = sys::kNoSocket;
-  event_.Close();
 }
 
 bool UdpSocket::Bind(uint32_t address, uint16_t port) { return is_open() && sys::Bind(s_, address, port, true); }
@@ -69,7 +73,8 @@ bool UdpSocket::SetMulticastInterface(uint32_t interfaceAddress) {
 }
 
 bool UdpSocket::SetMulticastTtl(int ttl) {
-  return is_open() && ttl >= 0 && ttl <= 255 && sys::SetOption(s_, sys::Option::MulticastTtl, static_cast<uint32_t>(ttl));
+  return is_open() && ttl >= 0 && ttl <= 255 &&
+         sys::SetOption(s_, sys::Option::MulticastTtl, static_cast<uint32_t>(ttl));
 }
 
 bool UdpSocket::SetMulticastLoop(bool on) {
@@ -118,26 +123,6 @@ SockAddr UdpSocket::LocalAddress() const {
 }
 
 // ---- TCP ----
-
-TcpSocket::~TcpSocket() { Close(); }
-
-TcpSocket::TcpSocket(TcpSocket&& o) noexcept : s_(o.s_), event_(std::move(o.event_)) { o.s_ = sys::kNoSocket; }
-
-TcpSocket& TcpSocket::operator=(TcpSocket&& o) noexcept {
-  if (this != &o) {
-    Close();
-    s_ = o.s_;
-    event_ = std::move(o.event_);
-    o.s_ = sys::kNoSocket;
-  }
-  return *this;
-}
-
-void TcpSocket::Close() {
-  if (s_ != sys::kNoSocket) sys::CloseSocket(s_, event_);
-  s_ = sys::kNoSocket;
-  event_.Close();
-}
 
 int TcpSocket::Connect(uint32_t address, uint16_t port, const WaitLimit& limit, uint32_t localAddress) {
   Close();

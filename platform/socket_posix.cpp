@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "platform/poll_posix.h"
 #include "platform/socket.h"
 #include "platform/socket_sys.h"
 #include "platform/tick.h"
@@ -190,13 +191,7 @@ int Wait(Handle s, bool forWrite, Event&, const WaitObject& stop, uint32_t timeo
   }
   const uint32_t start = TickCount();
   for (;;) {
-    int wait = -1;
-    if (timeoutMs != kInfinite) {
-      uint32_t spent = TicksSince(start);
-      wait = spent >= timeoutMs ? 0 : static_cast<int>(timeoutMs - spent);
-    }
-    int r = poll(p, n, wait);
-    if (r < 0 && errno == EINTR) continue;
+    int r = PollUntil(p, n, start, timeoutMs);
     if (r < 0) return kSockError;
     if (r == 0) return kSockTimeout;
     if (n == 2 && (p[1].revents & POLLIN)) return kSockStopped;

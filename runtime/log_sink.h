@@ -39,6 +39,12 @@ struct ILogSink : IRefCounted {
   virtual void OnLogEvent(const LogEvent& e) = 0;
 };
 
+// A host-order IPv4 address as the four arguments of "%u.%u.%u.%u", so that
+// a job formats nothing itself when nobody listens.
+#define QS_LOG_IP(a)                                                                                      \
+  static_cast<unsigned>(((a) >> 24) & 255u), static_cast<unsigned>(((a) >> 16) & 255u),                 \
+      static_cast<unsigned>(((a) >> 8) & 255u), static_cast<unsigned>((a) & 255u)
+
 // A job's handle on a sink (held by one job thread).
 class JobLog {
  public:

@@ -69,4 +69,10 @@ size_t RunStalledNotifications() {
   return ran;
 }
 
+size_t QueueWindowCount() {
+  StalledRegistry& r = Registry();
+  plat::ScopedLock l(r.lock);
+  return r.windows.size();
+}
+
 }  // namespace qs

@@ -275,6 +275,8 @@ class StalledWindow {
 // On the host thread: delivers the events of every queue window whose post
 // was refused. Returns how many windows had events waiting.
 size_t RunStalledNotifications();
+// Queue windows that exist now (for tests).
+size_t QueueWindowCount();
 
 // A window that delivers queued events; Deliver runs on the window thread
 // with every event taken from the queue.

@@ -13,6 +13,7 @@
 #include "library/scan_result.h"
 #include "library/scanner.h"
 #include "net/udp_endpoint.h"
+#include "platform/socket.h"
 #include "net/worker.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
@@ -203,6 +204,175 @@ TEST_F(Delivery, PostsBeforeTheHostRunsArriveInPostingOrder) {
   qw->Destroy();
 }
 
+// Workers hold the posting side, never the window: once the host has
+// destroyed the window, their posts do nothing (and are counted).
+TEST_F(Delivery, AWorkerPostingAfterTheWindowIsGoneDoesNothing) {
+  const uint32_t msg = plat::RegisterNotifyMessage("__QsTestLate__");
+  Drained d;
+  auto* w = new NumberedSyncWnd<int>(msg, &Drained::Take, &d);
+  ASSERT_TRUE(w->Create(test::HostHandle(), "QsTestLateNumbered"));
+  auto* qw = new QueueSyncWnd<int>(msg, &Drained::Take, &d);
+  ASSERT_TRUE(qw->Create(test::HostHandle(), "QsTestLateQueue"));
+  Ref<NumberedSyncWnd<int>::Poster> poster = w->poster();
+  Ref<QueueSyncWnd<int>::Queue> queue = qw->queue();
+  std::atomic<bool> go{false}, stop{false};
+  std::atomic<int> accepted{0};
+  // Posting all along while the host thread destroys both windows.
+  std::thread worker([&] {
+    while (!go) std::this_thread::yield();
+    while (!stop) {
+      if (poster->PostPayload(1)) ++accepted;
+      if (queue->Push(2)) ++accepted;
+    }
+  });
+  go = true;
+  plat::SleepMs(5);
+  w->Destroy();   // both objects are deleted here
+  qw->Destroy();
+  plat::SleepMs(5);
+  stop = true;
+  worker.join();
+  EXPECT_GT(accepted.load(), 0);
+  std::thread late([&] {
+    EXPECT_FALSE(poster->PostPayload(3));
+    EXPECT_FALSE(queue->Push(4));
+  });
+  late.join();
+  EXPECT_GE(poster->dropped(), 1u);
+  EXPECT_GE(queue->dropped(), 1u);
+  test::Pump(100);
+  for (int v : d.got) EXPECT_TRUE(v == 1 || v == 2);  // nothing posted after the end arrived
+}
+
+// Fills the host thread's posted-message queue through a window of its own.
+// false where the system sets no limit that a test can reach.
+class Filler : public SyncWnd {
+ public:
+  explicit Filler(uint32_t msg) : msg_(msg) {}
+  size_t Fill() {
+    size_t n = 0;
+    while (n < 3 * plat::kMaxPostedNotifications && plat::PostNotify(window(), msg_, 0, 0)) ++n;
+    return n;
+  }
+  size_t got = 0;
+
+ protected:
+  bool OnMessage(uint32_t m, uintptr_t, intptr_t) override {
+    if (m != msg_) return false;
+    ++got;
+    return true;
+  }
+
+ private:
+  uint32_t msg_;
+};
+
+class FullQueue : public Delivery {
+ protected:
+  void SetUp() override {
+    Delivery::SetUp();
+    filler_ = new Filler(plat::RegisterNotifyMessage("__QsTestFiller__"));
+    ASSERT_TRUE(filler_->Create(test::HostHandle(), "QsTestFiller"));
+  }
+  void TearDown() override {
+    test::Pump(200);
+    filler_->Destroy();
+    Delivery::TearDown();
+  }
+  // true when the queue is full now.
+  bool Fill() { return filler_->Fill() < 3 * plat::kMaxPostedNotifications; }
+  Filler* filler_ = nullptr;
+};
+
+TEST_F(FullQueue, ReportsRefusedByAFullHostQueueArriveWhenItHasRoomAgain) {
+  IScanResult* r = CreateScanResult(OnDevice, test::HostHandle());
+  ASSERT_NE(r, nullptr);
+  const size_t windows = QueueWindowCount();
+  if (!Fill()) {
+    r->Release();
+    GTEST_SKIP() << "this system's posted-message queue has no reachable limit";
+  }
+  const int32_t before = LastDeviceHandle();
+  // The scan's last thread: two devices, then the end, retried while refused.
+  std::atomic<bool> flushed{false};
+  std::thread worker([&] {
+    r->Report(false, Record(1, 1));
+    r->Report(false, Record(2, 2));
+    r->Report(true, DeviceRecord());
+    flushed = r->Flush(5000);
+  });
+  plat::SleepMs(200);  // the worker's posts are refused meanwhile
+  test::Pump(3000, &flushed);  // the host drains its queue; the retry gets through
+  worker.join();
+  EXPECT_TRUE(flushed.load());
+  test::Pump(300);
+  ASSERT_EQ(g_seen.size(), 2u);
+  EXPECT_EQ(g_seen[0].handle, before + 1);
+  EXPECT_EQ(g_seen[1].handle, before + 2);
+  EXPECT_EQ(r->Undelivered(), 0u);
+  EXPECT_EQ(QueueWindowCount(), windows - 1);  // the finished scan's window closed
+  r->Release();
+}
+
+TEST_F(FullQueue, AFinishedScanWhosePostsWereAllRefusedIsDeliveredByTheNextLibraryCall) {
+  IScanResult* r = CreateScanResult(OnDevice, test::HostHandle());
+  ASSERT_NE(r, nullptr);
+  const size_t windows = QueueWindowCount();
+  if (!Fill()) {
+    r->Release();
+    GTEST_SKIP() << "this system's posted-message queue has no reachable limit";
+  }
+  std::thread worker([&] {
+    r->Report(false, Record(3, 3));
+    r->Report(true, DeviceRecord());
+    EXPECT_FALSE(r->Flush(100));  // the host does not pump meanwhile
+  });
+  worker.join();
+  test::Pump(500);  // only the filler's messages were queued
+  EXPECT_TRUE(g_seen.empty());
+  EXPECT_EQ(QueueWindowCount(), windows);
+  // Every initialising export starts with this, on the host thread.
+  EnsureInitialised();
+  ASSERT_EQ(g_seen.size(), 1u);
+  EXPECT_EQ(g_seen[0].line.substr(0, 5), "KV-3R");
+  EXPECT_EQ(QueueWindowCount(), windows - 1);
+  r->Release();
+}
+
+// An interface whose socket cannot be opened.
+plat::IfQuery OneInterface(size_t, std::vector<plat::RawInterface>& out) {
+  plat::RawInterface i;
+  i.flags = plat::kIfUp | plat::kIfBroadcast;
+  i.address = 0x7F000001;
+  i.netmask = 0xFF000000;
+  out.assign(1, i);
+  return plat::IfQuery::Ok;
+}
+
+std::atomic<int> g_doneCount{0};
+std::atomic<uint32_t> g_doneAt{0};
+void OnDoneAt() {
+  ++g_doneCount;
+  g_doneAt = plat::TickCount();
+}
+
+TEST_F(Delivery, AScannerWithoutASocketWaitsOutItsWindowBeforeTheDoneCallback) {
+  IScanResult* r = CreateScanResult(OnDevice, test::HostHandle());
+  ASSERT_NE(r, nullptr);
+  g_doneCount = 0;
+  net::InjectOpenFailures(1);
+  const uint32_t t0 = plat::TickCount();
+  StartScan(r, OnDoneAt, OneInterface);
+  EXPECT_EQ(g_doneCount.load(), 0);
+  for (int i = 0; i < 400 && g_doneCount.load() == 0; ++i) plat::SleepMs(20);
+  net::InjectOpenFailures(0);
+  ASSERT_EQ(g_doneCount.load(), 1);
+  EXPECT_GE(g_doneAt.load() - t0, kScanWindowMs - 100);
+  for (int i = 0; i < 100 && ListedScanCount() != 0; ++i) plat::SleepMs(20);
+  EXPECT_EQ(ListedScanCount(), 0u);
+  r->Release();
+}
+
 // Scans with nothing to scan: no interface qualifies.
 plat::IfQuery NoInterfaces(size_t, std::vector<plat::RawInterface>& out) {
   out.clear();
@@ -313,6 +483,7 @@ TEST_F(Delivery, NothingIsDeliveredOnceTheHostIsGone) {
   r->Report(false, Record(1, 2));
   test::Pump(200);
   EXPECT_TRUE(g_seen.empty());
+  EXPECT_EQ(r->Undelivered(), 2u);  // both: the one queued when the host went, and the later one
   r->Release();
 }
 

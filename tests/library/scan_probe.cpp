@@ -1,6 +1,9 @@
-// kvxr-scan-probe: one library scan from a host thread, for the benchmark.
+// kvxr-scan-probe: one library scan from a host thread, for the benchmarks.
 // Prints what was reported and how long the scan took:
 //   reported=N versions=N lines_unique=N done_ms=N last_line_ms=N status=N
+//   forged=N real=N real_versions=N
+// (forged: lines of devices whose MAC begins 02:F0, as bench/kvxr-flood.sh's
+// forger makes them; real: the others)
 // Usage: kvxr-scan-probe [mode] [after-done-ms]
 #include <atomic>
 #include <cstdio>
@@ -15,7 +18,7 @@
 namespace {
 std::atomic<bool> g_done{false};
 uint32_t g_start = 0, g_doneMs = 0, g_lastMs = 0;
-int g_reported = 0, g_versions = 0;
+int g_reported = 0, g_versions = 0, g_forged = 0, g_realVersions = 0;
 std::set<std::string> g_lines;
 
 void OnDevice(int32_t, const KVxR_WCHAR* line) {
@@ -25,7 +28,10 @@ void OnDevice(int32_t, const KVxR_WCHAR* line) {
   // the fourth field is the version, "*" when unanswered
   size_t p = 0;
   for (int i = 0; i < 3 && p != std::string::npos; ++i) p = s.find('|', p == 0 ? 0 : p + 1);
-  if (p != std::string::npos && s.compare(p + 1, 2, "*|") != 0) ++g_versions;
+  bool version = p != std::string::npos && s.compare(p + 1, 2, "*|") != 0;
+  if (version) ++g_versions;
+  if (s.find("|02:F0:") != std::string::npos) ++g_forged;
+  else if (version) ++g_realVersions;
   g_lines.insert(s);
   g_lastMs = qs::plat::TicksSince(g_start);
 }
@@ -50,9 +56,10 @@ int main(int argc, char** argv) {
     qs::test::Pump(15000, &g_done);
     qs::test::Pump(after);
   }
-  std::printf("reported=%d versions=%d lines_unique=%zu done_ms=%u last_line_ms=%u status=%d\n", g_reported,
-              g_versions, g_lines.size(), static_cast<unsigned>(g_doneMs), static_cast<unsigned>(g_lastMs),
-              static_cast<int>(st));
+  std::printf("reported=%d versions=%d lines_unique=%zu done_ms=%u last_line_ms=%u status=%d forged=%d real=%d "
+              "real_versions=%d\n",
+              g_reported, g_versions, g_lines.size(), static_cast<unsigned>(g_doneMs), static_cast<unsigned>(g_lastMs),
+              static_cast<int>(st), g_forged, g_reported - g_forged, g_realVersions);
   std::fflush(stdout);
   qs::test::CloseHost();
   return st == 0 && g_done ? 0 : 1;

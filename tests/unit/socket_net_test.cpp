@@ -31,7 +31,8 @@ bool Member(UdpSocket& s, uint32_t iface) {
 bool SendVia(uint32_t iface, const std::string& text) {
   UdpSocket tx;
   return tx.Open() && tx.Bind(iface, 0) && tx.SetMulticastInterface(iface) && tx.SetMulticastTtl(1) &&
-         tx.SetMulticastLoop(true) && tx.SendTo(text.data(), text.size(), kGroup, kPort) == static_cast<int>(text.size());
+         tx.SetMulticastLoop(true) &&
+         tx.SendTo(text.data(), text.size(), kGroup, kPort) == static_cast<int>(text.size());
 }
 
 std::string Take(UdpSocket& s, uint32_t ms) {
