@@ -9,7 +9,7 @@ namespace qs::devsim {
 namespace {
 
 const char* const kSegmentNames[] = {"A", "B", "both"};
-const char* const kPowerNames[] = {"online", "rebooting"};
+const char* const kPowerNames[] = {"online", "rebooting", "loader"};
 const char* const kDigestNames[] = {"good", "bad", "oldnonce"};
 const char* const kMuteNames[] = {"text", "auth", "kv", "opmode", "version", "setcfg", "reboot", "challenge", "all"};
 const char* const kOversizeNames[] = {"text", "announce", "opmode", "version", "ack", "challenge"};
@@ -124,7 +124,7 @@ SettingTable CoreSettings() {
               f.Number<uint32_t>("announce_len", &Device::announceLen, 1400, "announce payload bytes (114: complete)"),
               f.Number<uint32_t>("announce_repeat", &Device::announceRepeat, 100, "each announce and text reply this many times"),
               f.Millis("reboot_ms", &Device::rebootMs, "silent this long when restarting"),
-              f.State("state", "online or rebooting",
+              f.State("state", "online, rebooting, or loader (in its boot loader)",
                       [](const Device& d) { return std::string(kPowerNames[static_cast<size_t>(d.power)]); }),
               f.State("boots", "restarts completed", [](const Device& d) { return std::to_string(d.boots); }),
           }};

@@ -15,8 +15,9 @@
 namespace qs::devsim {
 
 enum class Segment : uint8_t { A, B, Both };
-// online: answers; rebooting: silent until it starts again.
-enum class Power : uint8_t { Online, Down };
+// online: its application answers; rebooting: silent until it starts again;
+// loader: in its boot loader, which answers only the update's own protocols.
+enum class Power : uint8_t { Online, Down, Loader };
 enum class Digest : uint8_t { Good, Bad, OldNonce };
 // What a device can be made to leave unanswered (mute=).
 enum class Mute : uint8_t { Text, Auth, Kv, OpMode, Version, SetCfg, Reboot, Challenge, All };
@@ -61,6 +62,7 @@ struct Device {
   // restarts
   uint32_t rebootMs = 3000;  // silent this long
   Power power = Power::Online;
+  Power bootInto = Power::Online;  // what runs when a restart ends
   uint32_t boots = 0;
 
   // the nonce of the request before, for digest=oldnonce
@@ -71,7 +73,8 @@ struct Device {
   std::vector<std::unique_ptr<FamilyState>> families;
 
   bool Muted(Mute k) const { return mute.Has(k) || mute.Has(Mute::All); }
-  bool Answers() const { return power != Power::Down; }
+  bool Answers() const { return power == Power::Online; }  // the application runs
+  bool Powered() const { return power != Power::Down; }    // its address is on the network
   bool Reachable(Segment arrival) const { return segment == Segment::Both || segment == arrival; }
   std::string Mac() const;
   AnnounceFields Announce() const;
