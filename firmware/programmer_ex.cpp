@@ -257,8 +257,10 @@ class ProgrammerEx : public InterfaceImpl<IProgrammerEx>, public InterfaceImpl<I
     sc.address = address;
     sc.port = port;
     sc.localAddress = config_.adapter.address;
+    sc.work = config_.work;
     sc.image = config_.image;
     sc.productData = config_.productData;
+    sc.productBuffer = config_.productBuffer;
     std::memcpy(sc.deviceId, config_.deviceId, 16);
     Ref<IProgrammer> stream;
     auto* slot = new (std::nothrow) RCObject2<NotificationSlot>();

@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "firmware/binary_image.h"
+#include "firmware/programmer_xx.h"
 #include "firmware/streamer.h"
 #include "net/adapter_record.h"
 #include "runtime/log_sink.h"
@@ -37,8 +38,10 @@ struct UpdateJobConfig {
   net::AdapterRecord adapter;
   uint8_t mac[6] = {};
   uint8_t deviceId[16] = {};
+  StreamWork work = StreamWork::Firmware;  // or a product-data read or erase
   Ref<IBinaryImage> image;
   bool productData = false;  // the firmware's version asks for the product-data step
+  Ref<ProductDataBuffer> productBuffer;    // the read's 512 bytes
   ProgramBytes program;      // the boot-time RAM program
 };
 

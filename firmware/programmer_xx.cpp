@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "firmware/callback_ctrl.h"
+#include "firmware/product_data_stream.h"
 #include "firmware/programmer_notification.h"
 #include "firmware/range_write.h"
 #include "firmware/update_status.h"
@@ -83,12 +84,15 @@ int32_t CompareChunk(StreamConnection& c, const Chunk& chunk, const plat::Event&
   return 0;
 }
 
-// One "WRTE" of a chunk: sends from the image's memory without ever waiting
-// in a send, and handles the device's messages while data still go out.
-int32_t WriteChunk(StreamConnection& c, const Chunk& chunk, const plat::Event& stop, JobLog& log,
-                   ChunkProgressFn progress, void* context) {
+}  // namespace
+
+// One write request: sends from the caller's memory without ever waiting in a
+// send, and handles the device's messages while data still go out.
+int32_t WriteRange(StreamConnection& c, WriteTag tag, uint32_t address, const uint8_t* data, uint32_t size,
+                   const plat::Event& stop, JobLog& log, ChunkProgressFn progress, void* context) {
+  const Chunk chunk{address, size, data, {}};
   uint8_t head[kWriteHeadSize];
-  if (!EncodeWriteHead(WriteTag::Firmware, chunk.address, chunk.size, head)) return kUpdateChunkUnavailable;
+  if (!EncodeWriteHead(tag, chunk.address, chunk.size, head)) return kUpdateChunkUnavailable;
   int r = c.Send(head, sizeof head, plat::WaitLimit{kSendLimitMs, stop.object()});
   if (r != plat::kSockOk) return SendStatus(r);
   log(LogKind::Sent, "write 0x%08X+%u", chunk.address, chunk.size);
@@ -155,6 +159,8 @@ int32_t SendApply(StreamConnection& c, const plat::Event& stop, JobLog& log) {
   return 0;
 }
 
+namespace {
+
 // Compares every chunk; the first failure ends it. all: every chunk matched.
 int32_t ComparePass(StreamConnection& c, IBinaryImage* image, const plat::Event& stop, JobLog& log,
                     std::vector<bool>& differs, bool* all) {
@@ -190,7 +196,7 @@ int32_t RunFirmwarePasses(StreamConnection& c, IBinaryImage* image, const plat::
     if (!differs[i]) continue;
     Chunk chunk;
     if (!TakeChunk(image, static_cast<int32_t>(i), chunk)) return kUpdateChunkUnavailable;
-    st = WriteChunk(c, chunk, stop, log, progress, context);
+    st = WriteRange(c, WriteTag::Firmware, chunk.address, chunk.data, chunk.size, stop, log, progress, context);
     if (st < 0) return st;
   }
   std::vector<bool> still;
@@ -249,15 +255,25 @@ class ProgrammerXX : public InterfaceImpl<IProgrammer>, public InterfaceImpl<ITh
       st = kUpdateConnectFailed;
     } else {
       log_(LogKind::Note, "connected to %s:%u", Dotted(config_.address).c_str(), config_.port);
-      DeviceLog deviceLog(config_.deviceId);
-      // The product-data step belongs here; until it exists the job goes
-      // straight to the compare pass.
-      st = RunFirmwarePasses(c, config_.image.get(), stop, log_, &ProgrammerXX::OnProgress, this);
+      st = config_.work == StreamWork::Firmware ? FirmwareJob(c, stop) : ProductDataJob(c, stop);
       c.Close();
-      // Whatever the result: the file tells what the job found.
-      if (config_.writeLog) deviceLog.Write();
     }
     return st;
+  }
+
+  int32_t FirmwareJob(StreamConnection& c, const plat::Event& stop) {
+    DeviceLog deviceLog(config_.deviceId);
+    int32_t st = 0;
+    if (config_.productData) st = RunProductDataStep(c, stop, log_, deviceLog);
+    if (st >= 0) st = RunFirmwarePasses(c, config_.image.get(), stop, log_, &ProgrammerXX::OnProgress, this);
+    // Whatever the result: the file tells what the job found.
+    if (config_.writeLog) deviceLog.Write();
+    return st;
+  }
+
+  int32_t ProductDataJob(StreamConnection& c, const plat::Event& stop) {
+    if (config_.work == StreamWork::ReadProductData) return RunProductDataRead(c, stop, log_, config_.productBuffer.get());
+    return RunProductDataErase(c, stop, log_);
   }
 
   static void OnProgress(void* context, uint32_t percent) {
@@ -278,7 +294,8 @@ class ProgrammerXX : public InterfaceImpl<IProgrammer>, public InterfaceImpl<ITh
 
 bool CreateStreamJob(const StreamJobConfig& config, ILogSink* log, Ref<IProgrammer>* out) {
   out->reset();
-  if (!config.image) return false;
+  if (config.work == StreamWork::Firmware && !config.image) return false;
+  if (config.work == StreamWork::ReadProductData && !config.productBuffer) return false;
   auto* job = new (std::nothrow) RCObject2Ex<ProgrammerXX>(config, log);
   if (!job) return false;
   *out = static_cast<IProgrammer*>(job);

@@ -16,6 +16,7 @@
 
 #include "firmware/binary_image.h"
 #include "firmware/device_log.h"
+#include "firmware/product_data.h"
 #include "firmware/stream_connection.h"
 #include "platform/event.h"
 #include "runtime/log_sink.h"
@@ -29,12 +30,18 @@ constexpr uint32_t kSendLimitMs = 15000;
 constexpr uint32_t kReplyLimitMs = 15000;
 constexpr uint32_t kWriteIdleMs = 10000;
 
+// What a stream job does once connected: the firmware job, or one of the
+// product-data jobs (product_data_stream.h).
+enum class StreamWork { Firmware, ReadProductData, EraseProductData };
+
 struct StreamJobConfig {
   uint32_t address = 0;       // the boot loader's address
   uint16_t port = 0;          // its programming port
   uint32_t localAddress = 0;  // the adapter to connect from (0: any)
-  Ref<IBinaryImage> image;    // what to write
-  bool productData = false;   // the product-data step is wanted (not built yet: skipped)
+  StreamWork work = StreamWork::Firmware;
+  Ref<IBinaryImage> image;    // what to write (firmware job)
+  bool productData = false;   // the firmware job checks and migrates the product data first
+  Ref<ProductDataBuffer> productBuffer;  // where the read job puts the 512 bytes
   uint8_t deviceId[16] = {};
   bool writeLog = true;       // write the device log file at the end
 };
@@ -46,7 +53,8 @@ struct IProgrammer : IRefCounted {
   virtual bool Start(Ref<IPoolJob>* control) = 0;
 };
 
-// false when the job cannot be made (no image, out of memory).
+// false when the job cannot be made (a firmware job without an image, a read
+// job without a buffer, out of memory).
 bool CreateStreamJob(const StreamJobConfig& config, ILogSink* log, Ref<IProgrammer>* out);
 
 // The firmware job's passes over an open connection; the job's final status
@@ -55,5 +63,12 @@ bool CreateStreamJob(const StreamJobConfig& config, ILogSink* log, Ref<IProgramm
 using ChunkProgressFn = void (*)(void* context, uint32_t percent);
 int32_t RunFirmwarePasses(StreamConnection& c, IBinaryImage* image, const plat::Event& stop, JobLog& log,
                           ChunkProgressFn progress, void* context);
+
+// One write request of size bytes from data (1 when written and finished,
+// else its failure); progress as above.
+int32_t WriteRange(StreamConnection& c, WriteTag tag, uint32_t address, const uint8_t* data, uint32_t size,
+                   const plat::Event& stop, JobLog& log, ChunkProgressFn progress, void* context);
+// "APPL": 0 when sent, else the failure.
+int32_t SendApply(StreamConnection& c, const plat::Event& stop, JobLog& log);
 
 }  // namespace qs::fw
