@@ -2,30 +2,33 @@
 #include "devsim/control.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <algorithm>
 
 #include "devsim/sim.h"
 
 namespace qs::devsim {
 
-namespace {
-
-bool SetNonBlocking(int fd) {
-  int fl = fcntl(fd, F_GETFL, 0);
-  return fl >= 0 && fcntl(fd, F_SETFL, fl | O_NONBLOCK) == 0;
+std::vector<std::pair<std::string, std::string>> Simulator::Describe(const Device& d) const {
+  std::vector<std::pair<std::string, std::string>> o;
+  for (const auto& t : tables_)
+    for (const auto& s : t.settings)
+      if (!s.shown || s.shown(d)) o.emplace_back(s.key, s.show(d));
+  return o;
 }
 
-bool OfKind(const std::string& line, const std::string& kind) {
-  return kind.empty() || line.find(" kind=" + kind + " ") != std::string::npos ||
-         (line.size() >= kind.size() + 6 && line.compare(line.size() - kind.size() - 6, std::string::npos,
-                                                         " kind=" + kind) == 0);
+std::vector<std::string> Simulator::Help() const {
+  std::vector<std::string> out = {
+      "reset | add KEY=VALUE... [count=N] | remove MAC | set MAC KEY=VALUE... | show MAC | list",
+      "log [KIND] | sent [KIND] | winks | counts | clearlog | reboot MAC [MS]",
+      "flood count=N [size=S] [duration=MS] [to=IP:PORT] | flood off | keys | quit | shutdown"};
+  for (const auto& t : tables_) {
+    out.push_back(t.family + ":");
+    for (const auto& s : t.settings)
+      out.push_back("  " + s.key + (s.settable() ? "=" + s.values : " (shown)") + "  " + s.help);
+  }
+  return out;
 }
-
-}  // namespace
 
 bool Simulator::Control(const std::string& line, std::vector<std::string>* out, std::string* error) {
   std::vector<std::string> w;
@@ -35,32 +38,27 @@ bool Simulator::Control(const std::string& line, std::vector<std::string>* out, 
     return false;
   }
   const std::string& cmd = w[0];
-  auto usage = [&](const char* text) {
-    *error = std::string("usage: ") + text;
-    return false;
-  };
   if (cmd == "help") {
-    out->push_back("reset | add KEY=VALUE... [count=N] | remove MAC | set MAC KEY=VALUE... | show MAC | list");
-    out->push_back("log [KIND] | sent [KIND] | winks | counts | clearlog | reboot MAC [MS]");
-    out->push_back("flood count=N [size=S] [duration=MS] [to=IP:PORT] | flood off | keys | quit | shutdown");
+    *out = Help();
+    return true;
+  }
+  if (cmd == "keys") {
+    for (const auto& t : tables_)
+      for (const auto& s : t.settings) out->push_back(s.key);
     return true;
   }
   if (cmd == "reset") {
     for (auto& d : devices_) PlaceAddress(*d, false);
     devices_.clear();
-    log_.clear();
-    sent_.clear();
-    winks_.clear();
-    timers_.clear();
+    byId_.clear();
+    for (auto& j : journals_) j->Clear();
+    loop_.CancelTimers();
     flood_ = Flood();
     macCounter_ = 0;
-    ++generation_;
     return true;
   }
   if (cmd == "clearlog") {
-    log_.clear();
-    sent_.clear();
-    winks_.clear();
+    for (auto& j : journals_) j->Clear();
     return true;
   }
   if (cmd == "add") {
@@ -70,7 +68,10 @@ bool Simulator::Control(const std::string& line, std::vector<std::string>* out, 
     return true;
   }
   if (cmd == "remove" || cmd == "show" || cmd == "set" || cmd == "reboot") {
-    if (w.size() < 2) return usage((cmd + " MAC ...").c_str());
+    if (w.size() < 2) {
+      *error = "usage: " + cmd + " MAC ...";
+      return false;
+    }
     Device* d = Find(w[1]);
     if (!d) {
       *error = "no device " + w[1];
@@ -81,7 +82,7 @@ bool Simulator::Control(const std::string& line, std::vector<std::string>* out, 
       return true;
     }
     if (cmd == "show") {
-      for (auto& kv : DescribeDevice(*d)) out->push_back(kv.first + "=" + kv.second);
+      for (auto& kv : Describe(*d)) out->push_back(kv.first + "=" + kv.second);
       return true;
     }
     if (cmd == "reboot") {
@@ -90,25 +91,20 @@ bool Simulator::Control(const std::string& line, std::vector<std::string>* out, 
         *error = "bad time " + w[2];
         return false;
       }
-      BeginReboot(*d, ms);
+      Restart(*d, ms);
       return true;
     }
-    // set: every setting is checked on a copy before the device changes
-    Device copy = *d;
-    for (size_t i = 2; i < w.size(); ++i) {
-      std::string k, v;
-      if (!SplitKeyValue(w[i], &k, &v)) {
-        *error = "expected key=value: " + w[i];
-        return false;
-      }
-      if (k == "mac") {
+    // set: every setting is checked before the device changes
+    std::vector<std::pair<std::string, Apply>> settings;
+    if (!ParseSettings(w, 2, false, &settings, nullptr, error)) return false;
+    for (const auto& kv : settings)
+      if (kv.first == "mac") {
         *error = "the MAC names the device and cannot change";
         return false;
       }
-      if (!ApplySetting(copy, k, v, error)) return false;
-    }
     PlaceAddress(*d, false);
-    *d = copy;
+    for (const auto& kv : settings) kv.second(*d);
+    for (auto& f : families_) f->OnSettings(*d, false);
     PlaceAddress(*d, true);
     return true;
   }
@@ -116,7 +112,7 @@ bool Simulator::Control(const std::string& line, std::vector<std::string>* out, 
     static const char* kKeys[] = {"mac", "model", "hwid", "ip", "dhcp", "serial", "version", "segment", "state"};
     for (auto& d : devices_) {
       std::string s;
-      auto all = DescribeDevice(*d);
+      auto all = Describe(*d);
       for (const char* key : kKeys)
         for (auto& kv : all)
           if (kv.first == key) s += (s.empty() ? "" : " ") + kv.first + "=" + Quote(kv.second);
@@ -124,25 +120,18 @@ bool Simulator::Control(const std::string& line, std::vector<std::string>* out, 
     }
     return true;
   }
-  if (cmd == "log" || cmd == "sent" || cmd == "winks") {
-    const auto& q = cmd == "log" ? log_ : cmd == "sent" ? sent_ : winks_;
-    std::string kind = w.size() >= 2 ? w[1] : "";
-    for (const auto& l : q)
-      if (OfKind(l, kind)) out->push_back(l);
-    return true;
-  }
+  for (const auto& j : journals_)
+    if (cmd == j->name()) {
+      *out = j->Lines(w.size() >= 2 ? w[1] : "");
+      return true;
+    }
   if (cmd == "counts") {
-    out->push_back("devices=" + std::to_string(devices_.size()) + " log=" + std::to_string(log_.size()) +
-                   " sent=" + std::to_string(sent_.size()) + " winks=" + std::to_string(winks_.size()));
+    std::string s = "devices=" + std::to_string(devices_.size());
+    for (const auto& j : journals_) s += " " + j->name() + "=" + std::to_string(j->size());
+    out->push_back(s);
     return true;
   }
   if (cmd == "flood") return ControlFlood(w, error);
-  if (cmd == "keys") {
-    Device d;
-    d.pending = true;
-    for (auto& kv : DescribeDevice(d)) out->push_back(kv.first);
-    return true;
-  }
   if (cmd == "shutdown") {
     shutdown_ = true;
     return true;
@@ -151,79 +140,33 @@ bool Simulator::Control(const std::string& line, std::vector<std::string>* out, 
   return false;
 }
 
-bool Simulator::ControlFlood(const std::vector<std::string>& w, std::string* error) {
-  if (w.size() < 2) {
-    *error = "usage: flood count=N [size=S] [duration=MS] [to=IP:PORT] | flood off";
-    return false;
-  }
-  if (w[1] == "off") {
-    flood_ = Flood();
-    return true;
-  }
-  Flood f;
-  uint32_t toIp = 0, toPort = 0;
-  bool haveTo = false, haveCount = false;
-  for (size_t i = 1; i < w.size(); ++i) {
-    std::string k, v;
-    if (!SplitKeyValue(w[i], &k, &v)) {
-      *error = "expected key=value: " + w[i];
-      return false;
-    }
-    if (k == "count") {
-      if (!ParseCount(v, 1000000, &f.count)) {
-        *error = "count 0 to 1000000";
-        return false;
-      }
-      haveCount = true;
-    } else if (k == "size") {
-      if (!ParseCount(v, 1400, &f.size) || f.size == 0) {
-        *error = "size 1 to 1400";
-        return false;
-      }
-    } else if (k == "duration") {
-      if (!ParseCount(v, 600000, &f.durationMs)) {
-        *error = "duration 0 to 600000 ms";
-        return false;
-      }
-    } else if (k == "to") {
-      size_t colon = v.find(':');
-      if (colon == std::string::npos || !ParseIp(v.substr(0, colon), &toIp) ||
-          !ParseCount(v.substr(colon + 1), 65535, &toPort) || toPort == 0) {
-        *error = "to=IP:PORT";
-        return false;
-      }
-      haveTo = true;
-    } else {
-      *error = "unknown flood key " + k;
-      return false;
-    }
-  }
-  if (!haveCount) {
-    *error = "flood needs count=N";
-    return false;
-  }
-  if (haveTo) {
-    if (f.durationMs) StartFlood(ports_.front().fd, toIp, static_cast<uint16_t>(toPort), f);
-    else SendJunk(ports_.front().fd, toIp, static_cast<uint16_t>(toPort), f.count, f.size);
-  } else {
-    f.armed = true;
-    flood_ = f;
-  }
-  return true;
-}
-
 void Simulator::AcceptClients() {
   for (;;) {
-    int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) return;
-    if (clients_.size() >= kMaxControlClients || !SetNonBlocking(fd)) {
+    if (clients_.size() >= kMaxControlClients) {
       close(fd);
       continue;
     }
     auto c = std::make_unique<Client>();
     c->fd = fd;
-    clients_.push_back(std::move(c));
+    Client* raw = c.get();
+    EventLoop::Id id = loop_.Watch(fd, false, [this, raw](uint32_t) { ServeClient(*raw); });
+    if (!id) {
+      close(fd);
+      continue;
+    }
+    c->watch = id;
+    clients_[id] = std::move(c);
   }
+}
+
+void Simulator::CloseClient(EventLoop::Id id) {
+  auto it = clients_.find(id);
+  if (it == clients_.end()) return;
+  loop_.Unwatch(id);
+  close(it->second->fd);
+  clients_.erase(it);
 }
 
 void Simulator::ServeClient(Client& c) {
@@ -277,9 +220,10 @@ void Simulator::ServeClient(Client& c) {
     c.out.erase(0, static_cast<size_t>(r));
   }
   if (c.closing && c.out.empty()) {
-    close(c.fd);
-    c.fd = -1;
+    CloseClient(c.watch);  // c is gone from here on
+    return;
   }
+  loop_.SetWritable(c.watch, !c.out.empty());
 }
 
 }  // namespace qs::devsim

@@ -6,7 +6,8 @@
 // "double quotes" group a value with blanks (text="two words"). Every reply
 // ends with one line "OK" or "ERR <reason>"; the lines before it are output.
 //
-//   help                      this list, briefly
+//   help                      the commands, then every device key with its
+//                             values and meaning, family by family
 //   reset                     remove every device; clear logs, timers, flood
 //   add KEY=VALUE...          add a device; prints "mac=<MAC>". With count=N,
 //                             N devices alike (ip= and static= then count up;
@@ -33,37 +34,17 @@
 //                             before and half after the replies, or spread
 //                             evenly over MS ms with duration=
 //   flood off
-//   keys                      the names of every "show" key
+//   keys                      every device key, one per line
 //   quit                      close this connection
 //   shutdown                  stop the simulator
 //
-// Device keys (add/set; show adds state keys):
-//   model=CODE (KV1R; up to 16 characters, sent as is: unknown codes too)
-//   mac=00-11-22-33-44-55 (or ":")  hwid=32 hex digits  ip=A.B.C.D
-//   dhcp=0|1  static=A.B.C.D  mask=A.B.C.D  gw=A.B.C.D  serial=TEXT
-//   text=TEXT (announce text field)  version=MAJOR.MINOR  opmode=0..255
-//   segment=A|B|both  word112=0..65535
-//   reply=text|auth|both|none (first-family probes answered)
-//   kvxr=0|1 (the 9010 protocols; default 1 when the model starts with KV)
-//   text_extra=TEXT (after the MAC of the text reply)
-// Fault keys:
-//   mute=LIST|-  comma list of text auth kv opmode version setcfg reboot
-//                challenge all: those requests get no answer
-//   oversize=LIST|-  comma list of text announce opmode version ack challenge:
-//                those replies are preceded by a 3000-byte datagram (a receive
-//                error for a 2048-byte buffer)
-//   digest=good|bad|oldnonce  lenoff=-100..100 (length field off by this)
-//   announce_len=0..1400 (payload bytes; 114 is the full announce)
-//   announce_repeat=0..100 (each reply that many times)
-//   opmode_items=both|mode|id|none  opmode_order=before|after
-//   text_delay= auth_delay= kv_delay= version_delay= ack_delay=
-//   challenge_delay= reboot_ms=  (milliseconds)
-//   version_format=good|space|garbage|nodot|short
-//   ack=accept|refuse|none  challenge=good|zeros|malformed|none
-// State keys (show): state=online|rebooting pending=0|1 (pending_dhcp,
-//   pending_static, pending_mask, pending_gw) setcfg_count last_setcfg (hex
-//   payload) reboot_requests reboot_count boots wrong_responses last_response
-//   (none|ok|wrong|wrong-nonce|no-challenge) wink_count
+// Device keys: each is one row of a settings table, and that row alone
+// makes it known to add, set, show, keys and help. The core's rows (identity,
+// addresses, reply faults such as mute=, oversize=, digest=, restarts) are in
+// device.cpp; each protocol family declares its own rows in its own file
+// (first_family.cpp, kvxr_scan.cpp, kvxr_config.cpp). State values (state=,
+// pending=, setcfg_count=, last_response=, wink_count= ...) are shown and
+// cannot be set.
 //
 // log lines:   seq= seg=A|B src=IP:PORT dst=IP port= kind= [valid=0|1] len= hex=
 //   (hex holds the first 512 bytes)

@@ -11,7 +11,9 @@
 #include <cstring>
 #include <string>
 
+#include "devsim/families.h"
 #include "devsim/sim.h"
+#include "runtime/bytes.h"
 
 namespace {
 
@@ -45,7 +47,7 @@ int main(int argc, char** argv) {
       size_t colon = v.find(':');
       uint32_t ip = 0;
       long port = colon == std::string::npos ? -1 : std::strtol(v.c_str() + colon + 1, nullptr, 10);
-      if (colon == std::string::npos || !ParseIp(v.substr(0, colon), &ip) || port <= 0 || port > 65535)
+      if (colon == std::string::npos || !qs::bytes::ParseIpv4(v.substr(0, colon), ip) || port <= 0 || port > 65535)
         return Usage();
       opt.controlAddress = ip;
       opt.controlPort = static_cast<uint16_t>(port);
@@ -79,7 +81,7 @@ int main(int argc, char** argv) {
 
   Simulator sim;
   std::string error;
-  if (!sim.Start(opt, &error)) {
+  if (!AddProductFamilies(sim, &error) || !sim.Start(opt, &error)) {
     std::fprintf(stderr, "quillscan-devsim: %s\n", error.c_str());
     return 1;
   }
