@@ -130,6 +130,15 @@ SettingTable KvxrUpdate::Settings() const {
         return true;
       },
       [](const uint16_t& v) { return std::to_string(v); });
+  Setting prgsStep = f.Value<uint32_t>(
+      "prgs_step", &S::prgsStep, "0|64..1048576", "a write reports PRGS at every multiple of this many bytes (0: at its end only)",
+      [](const std::string& v, uint32_t* o) {
+        uint64_t n = 0;
+        if (!ParseUnsigned(v, kDefaultFlashSize, &n) || (n != 0 && n < 64)) return false;
+        *o = static_cast<uint32_t>(n);
+        return true;
+      },
+      [](const uint32_t& v) { return std::to_string(v); });
   Setting wpInterval = f.Value<uint32_t>(
       "wpboot_interval", &S::wpIntervalMs, "50..600000",
       "the older loader repeats WPBOOT this often (ms) until an offer comes",
@@ -175,8 +184,7 @@ SettingTable KvxrUpdate::Settings() const {
               f.Choice("write_fault", &S::writeFault, kWriteFaultNames,
                        "half way through a write: ERRO, the connection dropped; or the bytes never stick"),
               f.Kinds("write_fault_at", &S::writeFaultAt, kAreaChoices, "areas whose writes write_fault hits"),
-              f.Number<uint32_t>("prgs_step", &S::prgsStep, kDefaultFlashSize,
-                                 "bytes between PRGS reports of a write (0: only the last)"),
+              prgsStep,
               f.Millis("prgs_delay", &S::prgsDelayMs, "each PRGS (and what follows it) leaves this much later"),
               f.State("loader_phase", JoinNames(kPhaseNames, 5, "|").c_str(),
                       [](const S& s) { return std::string(kPhaseNames[static_cast<size_t>(s.phase)]); }),

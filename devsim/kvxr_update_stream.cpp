@@ -97,7 +97,13 @@ void KvxrUpdate::OnAccept(uint64_t device, int fd, uint32_t peer, uint16_t peerP
   }
   S& s = State(*d);
   std::string from = bytes::FormatIpv4(peer) + ":" + std::to_string(peerPort);
-  if (s.accept != AcceptMode::Serve || s.leaving) {
+  if (s.accept == AcceptMode::Close) {
+    Note(*d, "tcp-closed-at-once", "from=" + from);
+    TcpConnection(sim().loop(), fd, peer, peerPort).CloseWhenSent();
+    return;
+  }
+  if (s.accept == AcceptMode::Refuse || s.leaving) {
+    // set to refuse while it listened already, or on its way out: cut off
     Note(*d, "tcp-cut", "from=" + from);
     TcpConnection(sim().loop(), fd, peer, peerPort).Abort();
     return;
@@ -181,8 +187,9 @@ void KvxrUpdate::Emit(Device& d, StreamSession& ss, const char* tag, const std::
 }
 
 void KvxrUpdate::EmitRaw(Device& d, StreamSession& ss, std::vector<uint8_t> bytes, uint32_t delayMs) {
+  // a slow report takes its time after the one before it has gone
   uint64_t now = EventLoop::Now();
-  uint64_t due = std::max(now + delayMs, ss.heldUntil);
+  uint64_t due = std::max(now, ss.heldUntil) + delayMs;
   if (due <= now && ss.held.empty()) {
     ss.conn->Send(bytes.data(), bytes.size());
     return;
@@ -390,17 +397,18 @@ void KvxrUpdate::OnWriteData(Device& d, StreamSession& ss, const uint8_t* p, siz
     ss.step = ss.discardLeft ? StreamSession::Step::Discard : StreamSession::Step::Head;
     return;
   }
-  auto progress = [&] {
+  // progress as the flash would report it: at every step boundary passed,
+  // and at the end
+  auto progress = [&](uint32_t done) {
     std::vector<uint8_t> pos(4);
-    bytes::PutLe32(pos.data(), ss.address + ss.got);
-    ss.reported = ss.got;
+    bytes::PutLe32(pos.data(), ss.address + done);
+    ss.reported = done;
     Emit(d, ss, "PRGS", pos, s.prgsDelayMs);
   };
-  if (ss.got < ss.size) {
-    if (s.prgsStep > 0 && ss.got - ss.reported >= s.prgsStep) progress();
-    return;
-  }
-  progress();
+  if (s.prgsStep > 0)
+    while (ss.got - ss.reported >= s.prgsStep) progress(ss.reported + s.prgsStep);
+  if (ss.got < ss.size) return;
+  if (ss.reported != ss.size) progress(ss.size);
   Emit(d, ss, "WFIN", {});
   ++s.writes;
   Note(d, "write-done", Range(ss.address, ss.size) + (sticks ? "" : " stuck=0"));
