@@ -46,7 +46,20 @@ class WPBootMsgWatcher : public IThreadEntry {
       old = std::move(it->second);
       registrations_.erase(it);
     }
-    return registrations_.empty();
+    return registrations_.empty() && !any_;
+  }
+  void SetAny(IBootMsgAnySync* any) {
+    Ref<IBootMsgAnySync> old;  // released outside the lock
+    plat::ScopedLock l(lock_);
+    old = std::move(any_);
+    any_ = any;
+  }
+  // true when no registration is left.
+  bool ClearAny(IBootMsgAnySync* any) {
+    Ref<IBootMsgAnySync> old;  // released outside the lock
+    plat::ScopedLock l(lock_);
+    if (any_.get() == any) old = std::move(any_);
+    return registrations_.empty() && !any_;
   }
 
   void Run(const plat::Event& poolStop) override {
@@ -90,12 +103,15 @@ class WPBootMsgWatcher : public IThreadEntry {
         uint8_t mac[6];
         if (static_cast<size_t>(n) <= 5 || !ParseBootMessage(buf, static_cast<size_t>(n), mac)) continue;
         Ref<IBootMsgSync> sync;
+        Ref<IBootMsgAnySync> any;
         {
           plat::ScopedLock l(lock_);
           auto it = registrations_.find(MacOf(mac));
           if (it != registrations_.end()) sync = it->second;
+          else any = any_;
         }
         if (sync) sync->OnBootMessage(from.port);
+        else if (any) any->OnBootMessageFrom(mac, from.port);
       }
     }
   }
@@ -104,6 +120,7 @@ class WPBootMsgWatcher : public IThreadEntry {
   plat::Event stop_;
   plat::RecursiveLock lock_;
   std::map<Mac, Ref<IBootMsgSync>> registrations_;
+  Ref<IBootMsgAnySync> any_;
 };
 
 using Watcher = RCObject2<WPBootMsgWatcher>;
@@ -120,19 +137,52 @@ Table& T() {
 
 }  // namespace
 
+namespace {
+
+// Under the table's lock: the adapter's watcher, started when there is none.
+Watcher* FindOrStart(const net::AdapterRecord& adapter) {
+  auto it = T().watchers.find(adapter);
+  if (it != T().watchers.end()) return it->second.get();
+  auto* w = new (std::nothrow) Watcher(adapter);
+  if (!w) return nullptr;
+  Ref<Watcher> ref(w);
+  if (!w->Init() || !RunOnPool(w)) return nullptr;
+  T().watchers.emplace(adapter, ref);
+  return w;
+}
+
+}  // namespace
+
 bool RegisterBootMessages(const net::AdapterRecord& adapter, const uint8_t mac[6], IBootMsgSync* sync) {
   if (!sync) return false;
   plat::ScopedLock l(T().lock);
-  auto it = T().watchers.find(adapter);
-  if (it == T().watchers.end()) {
-    auto* w = new (std::nothrow) Watcher(adapter);
-    if (!w) return false;
-    Ref<Watcher> ref(w);
-    if (!w->Init() || !RunOnPool(w)) return false;
-    it = T().watchers.emplace(adapter, ref).first;
-  }
-  it->second->Register(MacOf(mac), sync);
+  Watcher* w = FindOrStart(adapter);
+  if (!w) return false;
+  w->Register(MacOf(mac), sync);
   return true;
+}
+
+bool RegisterAnyBootMessages(const net::AdapterRecord& adapter, IBootMsgAnySync* any) {
+  if (!any) return false;
+  plat::ScopedLock l(T().lock);
+  Watcher* w = FindOrStart(adapter);
+  if (!w) return false;
+  w->SetAny(any);
+  return true;
+}
+
+void UnregisterAnyBootMessages(const net::AdapterRecord& adapter, IBootMsgAnySync* any) {
+  Ref<Watcher> stopping;  // released outside the lock
+  {
+    plat::ScopedLock l(T().lock);
+    auto it = T().watchers.find(adapter);
+    if (it == T().watchers.end()) return;
+    if (it->second->ClearAny(any)) {
+      stopping = std::move(it->second);
+      T().watchers.erase(it);
+    }
+  }
+  if (stopping) stopping->Stop();
 }
 
 void UnregisterBootMessages(const net::AdapterRecord& adapter, const uint8_t mac[6], IBootMsgSync* sync) {

@@ -83,12 +83,14 @@ class OlderBootloaderSupport : public InterfaceImplWithFinalRelease<RCObjectMult
 
   void Work(const plat::Event& poolStop) {
     plat::SocketsLibrary sockets;
-    if (!Register()) {
-      log_(LogKind::Outcome, "no boot-message watcher");
-      return;
-    }
     const plat::WaitObject waits[3] = {poolStop.object(), cancel_.object(), bootMessage_.object()};
-    if (plat::WaitAny(waits, 3, plat::kInfinite) != 2) return;
+    if (bootPort_.load() == 0) {
+      if (!Register()) {
+        log_(LogKind::Outcome, "no boot-message watcher");
+        return;
+      }
+      if (plat::WaitAny(waits, 3, plat::kInfinite) != 2) return;
+    }
     const uint16_t port = bootPort_.load();
     log_(LogKind::Received, "boot message of %s (last at %s) from port %u", bytes::FormatMac(mac_).c_str(),
          bytes::FormatIpv4(deviceAddress_).c_str(), port);
@@ -173,6 +175,20 @@ class OlderBootloaderSupport : public InterfaceImplWithFinalRelease<RCObjectMult
 };
 
 }  // namespace
+
+bool ServeOlderBootloader(const net::AdapterRecord& adapter, const uint8_t mac[6], uint16_t bootPort,
+                          const ProgramBytes& program, ILogSink* log, Ref<IOlderBootloaderSupport>* out) {
+  out->reset();
+  if (bootPort == 0) return false;
+  auto* o = new (std::nothrow) RCObject2Ex<OlderBootloaderSupport>(0, adapter, mac, program, log);
+  if (!o) return false;
+  Ref<IOlderBootloaderSupport> ref(static_cast<IOlderBootloaderSupport*>(o));
+  if (!o->Init()) return false;
+  o->OnBootMessage(bootPort);
+  if (!RunOnPool(static_cast<InterfaceImpl<IThreadEntry>*>(o))) return false;
+  *out = std::move(ref);
+  return true;
+}
 
 bool CreateOlderBootloaderSupport(uint32_t deviceAddress, const net::AdapterRecord& adapter, const uint8_t mac[6],
                                   const ProgramBytes& program, ILogSink* log, Ref<IOlderBootloaderSupport>* out) {

@@ -24,5 +24,9 @@ struct IOlderBootloaderSupport : IRefCounted {
 // Creates the object and queues its thread. false on failure.
 bool CreateOlderBootloaderSupport(uint32_t deviceAddress, const net::AdapterRecord& adapter, const uint8_t mac[6],
                                   const ProgramBytes& program, ILogSink* log, Ref<IOlderBootloaderSupport>* out);
+// The same for a boot message already heard from bootPort (recovery mode): it
+// makes the offer at once, without a registration of its own.
+bool ServeOlderBootloader(const net::AdapterRecord& adapter, const uint8_t mac[6], uint16_t bootPort,
+                          const ProgramBytes& program, ILogSink* log, Ref<IOlderBootloaderSupport>* out);
 
 }  // namespace qs::fw

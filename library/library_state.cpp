@@ -4,7 +4,10 @@
 
 #include "firmware/callback_ctrl.h"
 #include "firmware/progress_route.h"
+#include "library/product_data_reads.h"
 #include "library/ram_program.h"
+#include "library/recovery_dispatcher.h"
+#include "library/recovery_registry.h"
 #include "library/scanner.h"
 #include "library/update_registry.h"
 #include "platform/lock.h"
@@ -140,6 +143,11 @@ void ShutdownLibrary() {
   // No callback reaches a host that is going: the update jobs leave the
   // registry first, then the pool's shutdown ends every running job.
   ClearUpdateJobs();
+  ClearProductDataReads();
+  // Recovery mode ends with its host: its listening winds up before the pool goes.
+  StopRecovery();
+  InstallRecoveryDispatcher(nullptr);
+  SetRecoveryModeOn(false);
   WindUpScans();
   ShutdownPool();
   LibraryState& s = State();

@@ -66,14 +66,14 @@ class Scanner::Module : public IThreadEntry {
 
   bool AddHandler(IRecoveryHandler* h) {
     plat::ScopedLock l(lock_);
-    handlers_.push_back(h);
+    handlers_.push_back(HandlerEntry{h, {}});
     return true;
   }
   void RemoveHandler(IRecoveryHandler* h) {
     Ref<IRecoveryHandler> old(h);  // released outside the lock
     plat::ScopedLock l(lock_);
     handlers_.erase(std::remove_if(handlers_.begin(), handlers_.end(),
-                                   [h](const Ref<IRecoveryHandler>& r) { return r.get() == h; }),
+                                   [h](const HandlerEntry& e) { return e.handler.get() == h; }),
                     handlers_.end());
   }
   uint32_t AddWatch(const uint8_t id[16], uint32_t lifetimeMs, IRecoveryHandler* h) {
@@ -152,8 +152,11 @@ class Scanner::Module : public IThreadEntry {
         w.fired = true;
         call.push_back(w.handler);
       }
-      if (known_.insert(id).second)
-        for (const auto& h : handlers_) call.push_back(h);
+      // Each handler hears an identifier once, however long the listener has
+      // known it: a handler added later (a new listening period) hears a
+      // unit that is back in its boot loader.
+      for (HandlerEntry& e : handlers_)
+        if (e.known.insert(id).second) call.push_back(e.handler);
     }
     if (!call.empty())
       log_(LogKind::Received, "boot loader %s at %s, port %u", bytes::HexText(a.id, 16).c_str(),
@@ -211,9 +214,12 @@ class Scanner::Module : public IThreadEntry {
   plat::Event stop_;
   plat::Event changed_;
   plat::RecursiveLock lock_;
-  std::vector<Ref<IRecoveryHandler>> handlers_;
+  struct HandlerEntry {
+    Ref<IRecoveryHandler> handler;
+    std::set<Id> known;  // identifiers this handler has heard
+  };
+  std::vector<HandlerEntry> handlers_;
   std::vector<Watch> watches_;
-  std::set<Id> known_;
   uint32_t nextKey_ = 0;
   uint64_t sent_ = 0;
   uint32_t errors_ = 0;

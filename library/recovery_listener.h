@@ -3,7 +3,7 @@
 // devices it watches, and hears the announcements of boot loaders.
 //
 // Two kinds of users:
-// - handlers (recovery mode) hear every identifier once per listener;
+// - handlers (recovery mode) hear every identifier once per handler;
 // - watches (an update job waiting for its device) hear the first
 //   announcement of their identifier that comes after the watch was set,
 //   whether or not the listener knew the identifier before. So a second

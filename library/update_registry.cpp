@@ -14,6 +14,7 @@ struct Entry {
   uint32_t number = 0;
   int32_t handle = 0;
   KVxR_UpdateCallback cb = nullptr;
+  Ref<IPoolJob> control;
 };
 
 struct Registry {
@@ -36,6 +37,22 @@ void AddUpdateJob(fw::IProgrammerEx* job, int32_t handle, KVxR_UpdateCallback cb
   e.cb = cb;
   plat::ScopedLock l(R().lock);
   R().entries.push_back(std::move(e));
+}
+
+void SetUpdateJobControl(fw::IProgrammerEx* job, IPoolJob* control) {
+  plat::ScopedLock l(R().lock);
+  for (Entry& e : R().entries)
+    if (e.job.get() == job) e.control = control;
+}
+
+void StopUpdateJobs() {
+  std::vector<Entry> gone;  // released outside the lock
+  {
+    plat::ScopedLock l(R().lock);
+    gone.swap(R().entries);
+  }
+  for (Entry& e : gone)
+    if (e.control) e.control->Stop();
 }
 
 int32_t AbortUpdateJob(int32_t handle) {
