@@ -104,6 +104,7 @@ bool Simulator::Control(const std::string& line, std::vector<std::string>* out, 
       }
     PlaceAddress(*d, false);
     for (const auto& kv : settings) kv.second(*d);
+    for (auto& f : families_) f->OnSettings(*d, false);
     PlaceAddress(*d, true);
     return true;
   }

@@ -9,7 +9,7 @@ namespace qs::devsim {
 namespace {
 
 const char* const kSegmentNames[] = {"A", "B", "both"};
-const char* const kPowerNames[] = {"online", "going-down", "rebooting"};
+const char* const kPowerNames[] = {"online", "going-down", "rebooting", "loader"};
 const char* const kDigestNames[] = {"good", "bad", "oldnonce"};
 const char* const kMuteNames[] = {"text", "auth", "kv", "opmode", "version", "setcfg", "reboot", "challenge", "all"};
 const char* const kOversizeNames[] = {"text", "announce", "opmode", "version", "ack", "challenge"};
@@ -128,7 +128,7 @@ SettingTable CoreSettings() {
               f.Millis("reboot_ms", &Device::rebootMs, "silent this long when restarting"),
               f.Millis("reboot_delay", &Device::rebootDelayMs,
                        "after accepting a reboot, still answers this long before going silent"),
-              f.State("state", "online, going-down (a reboot accepted, still answering) or rebooting",
+              f.State("state", "online, going-down (a reboot accepted, still answering), rebooting, or loader (in its boot loader)",
                       [](const Device& d) { return std::string(kPowerNames[static_cast<size_t>(d.power)]); }),
               f.State("boots", "restarts completed", [](const Device& d) { return std::to_string(d.boots); }),
           }};

@@ -15,9 +15,11 @@
 namespace qs::devsim {
 
 enum class Segment : uint8_t { A, B, Both };
-// online: answers; going-down: has accepted a reboot and still answers until
-// its delay is over; rebooting: silent until it starts again.
-enum class Power : uint8_t { Online, GoingDown, Down };
+// online: its application answers; going-down: has accepted a reboot and
+// still answers until its delay is over; rebooting: silent until it starts
+// again; loader: in its boot loader, which answers only the update's own
+// protocols.
+enum class Power : uint8_t { Online, GoingDown, Down, Loader };
 enum class Digest : uint8_t { Good, Bad, OldNonce };
 // What a device can be made to leave unanswered (mute=).
 enum class Mute : uint8_t { Text, Auth, Kv, OpMode, Version, SetCfg, Reboot, Challenge, All };
@@ -63,6 +65,7 @@ struct Device {
   uint32_t rebootMs = 3000;    // silent this long
   uint32_t rebootDelayMs = 0;  // still answering this long after accepting a reboot
   Power power = Power::Online;
+  Power bootInto = Power::Online;  // what runs when a restart ends
   uint32_t boots = 0;
 
   // the nonce of the request before, for digest=oldnonce
@@ -73,7 +76,8 @@ struct Device {
   std::vector<std::unique_ptr<FamilyState>> families;
 
   bool Muted(Mute k) const { return mute.Has(k) || mute.Has(Mute::All); }
-  bool Answers() const { return power != Power::Down; }
+  bool Answers() const { return power == Power::Online || power == Power::GoingDown; }  // the application runs
+  bool Powered() const { return power != Power::Down; }    // its address is on the network
   bool Reachable(Segment arrival) const { return segment == Segment::Both || segment == arrival; }
   std::string Mac() const;
   AnnounceFields Announce() const;

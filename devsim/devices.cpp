@@ -82,7 +82,7 @@ void Simulator::ChangeAddress(int ifindex, uint32_t ip, bool add) {
 
 void Simulator::PlaceAddress(const Device& d, bool add) {
   if (!opt_.manageAddresses || d.ip == 0 || preexisting_.count(d.ip)) return;
-  if (add && !d.Answers()) return;
+  if (add && !d.Powered()) return;
   if (ifA_ == 0) ifA_ = static_cast<int>(if_nametoindex(opt_.bridgeA.c_str()));
   if (ifB_ == 0) ifB_ = static_cast<int>(if_nametoindex(opt_.bridgeB.c_str()));
   if (d.segment != Segment::B && ifA_) ChangeAddress(ifA_, d.ip, add);
@@ -185,6 +185,7 @@ bool Simulator::AddDevices(const std::vector<std::string>& words, size_t from, s
     used.insert(d->ip);
     if (!given.count("static")) d->staticIp = d->dhcp ? 0 : d->ip;
     if (!given.count("gw")) d->gw = (d->segment == Segment::B ? kBaseB : kBaseA) | 0xFE;
+    for (auto& f : families_) f->OnSettings(*d, true);
     made.push_back(std::move(d));
   }
   for (auto& d : made) {
@@ -196,10 +197,13 @@ bool Simulator::AddDevices(const std::vector<std::string>& words, size_t from, s
   return true;
 }
 
-void Simulator::Restart(Device& d, uint32_t ms) {
+void Simulator::Restart(Device& d, uint32_t ms, Power into) {
   if (d.power == Power::Down) return;
   PlaceAddress(d, false);
   d.power = Power::Down;
+  d.bootInto = into;
+  for (auto& f : families_) f->OnRestart(d);
+  if (into == Power::Down) return;  // never comes back by itself
   AfterFor(d, ms, [this](Device& dev) { Boot(dev); });
 }
 
@@ -216,7 +220,7 @@ void Simulator::Reboot(Device& d) {
 }
 
 void Simulator::Boot(Device& d) {
-  if (d.power != Power::Down) return;
+  if (d.power != Power::Down || d.bootInto == Power::Down) return;
   bool wasDhcp = d.dhcp;
   for (auto& f : families_) f->OnBoot(d);  // settings waiting for the restart apply now
   if (!d.dhcp) {
@@ -226,8 +230,16 @@ void Simulator::Boot(Device& d) {
     d.ip = 0;
     d.ip = Lease(d.segment);
   }
-  d.power = Power::Online;
+  d.power = d.bootInto;
+  d.bootInto = Power::Online;
   ++d.boots;
+  for (auto& f : families_) f->OnStarted(d);
+  PlaceAddress(d, true);
+}
+
+void Simulator::Readdress(Device& d, uint32_t ip) {
+  PlaceAddress(d, false);
+  d.ip = ip;
   PlaceAddress(d, true);
 }
 

@@ -6,7 +6,7 @@ namespace qs::devsim {
 
 bool AddProductFamilies(Simulator& sim, std::string* error) {
   return sim.AddFamily(NewFirstFamily(), error) && sim.AddFamily(NewKvxrScan(), error) &&
-         sim.AddFamily(NewKvxrConfig(), error);
+         sim.AddFamily(NewKvxrConfig(), error) && sim.AddFamily(NewKvxrUpdate(), error);
 }
 
 }  // namespace qs::devsim

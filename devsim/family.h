@@ -36,15 +36,19 @@ struct Datagram {
   const Request* frame = nullptr;  // when shaped like an authenticated request
 };
 
-// One kind of request a family answers: a plain text on a port, or an
-// authenticated command on a port.
+// One kind of request a family answers: a plain text on a port, an
+// authenticated command on a port, or any datagram that a matcher of its own
+// takes (tagged binary messages).
 struct Route {
   uint16_t port = 0;
   std::string text;      // the whole datagram, for a plain request
-  uint16_t command = 0;  // for an authenticated one (text empty)
+  uint16_t command = 0;  // for an authenticated one (text empty, no matcher)
+  std::function<bool(const uint8_t* data, size_t len)> match;  // when set: decides alone
   std::string kind;      // its name in the receive log
   bool probe = false;    // a scan or discover: the flood goes out around it
   bool unauthenticated = false;  // also handed over when its digest is wrong
+  uint32_t group = 0;    // a multicast group the port joins on both bridges
+  size_t logBytes = 512;  // bytes of the datagram kept in the receive log
   std::function<void(const Datagram&)> handle;
 };
 
@@ -71,6 +75,14 @@ class Family {
   virtual std::vector<Route> Routes() = 0;
   // The device starts again after a restart (before it answers).
   virtual void OnBoot(Device&) {}
+  // After OnBoot, once the device has its power state (online or loader) and
+  // its address; a family may still change either.
+  virtual void OnStarted(Device&) {}
+  // The device goes silent for a restart.
+  virtual void OnRestart(Device&) {}
+  // Every setting of one add or set command has been written into the device
+  // (adding: it is new); before its address goes on the network.
+  virtual void OnSettings(Device&, bool /*adding*/) {}
 
   void Attach(Simulator* sim, size_t slot) {
     sim_ = sim;

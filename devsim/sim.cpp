@@ -90,6 +90,7 @@ bool Simulator::Start(const Options& options, std::string* error) {
       return false;
     }
   }
+  if (!JoinGroups(error)) return false;
   listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   int one = 1;
   if (listener_ >= 0) setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -203,12 +204,29 @@ bool Simulator::Addressed(const Device& d, const Arrival& a) const {
   return d.mask != 0xFFFFFFFFu && a.dst == ((d.ip & d.mask) | ~d.mask);
 }
 
+// Multicast groups of the routes, joined on both bridges (the devices'
+// segments); without bridges (standalone use) there is nothing to join.
+bool Simulator::JoinGroups(std::string* error) {
+  for (auto& [number, port] : ports_)
+    for (const auto& r : port.routes) {
+      if (r.group == 0) continue;
+      for (int ifindex : {ifA_, ifB_}) {
+        if (ifindex == 0) continue;
+        if (!port.udp->Join(r.group, ifindex, error)) {
+          *error = "UDP " + std::to_string(number) + ": " + *error;
+          return false;
+        }
+      }
+    }
+  return true;
+}
+
 void Simulator::LogReceived(const Arrival& a, const std::string& kind, const uint8_t* data, size_t len,
-                            const std::string& extra) {
+                            const std::string& extra, size_t logBytes) {
   std::string line = "seq=" + std::to_string(a.seq) + " seg=" + SegmentName(a.seg) + " src=" +
                      bytes::FormatIpv4(a.src) + ":" + std::to_string(a.srcPort) + " dst=" + bytes::FormatIpv4(a.dst) +
                      " port=" + std::to_string(a.port) + " kind=" + kind + extra + " len=" + std::to_string(len) +
-                     " hex=" + bytes::HexText(data, std::min(len, kLogHexCap));
+                     " hex=" + bytes::HexText(data, std::min({len, kLogHexCap, logBytes}));
   if (!opt_.quiet) std::printf("recv %s\n", line.c_str());
   received_->Push(std::move(line));
 }
@@ -222,13 +240,17 @@ void Simulator::OnDatagram(Port& p, const Arrival& a, const uint8_t* data, size_
     kind = "oversize";
   } else {
     for (const auto& r : p.routes) {
-      bool match = r.text.empty() ? framed && r.command == req.command
-                                  : len == r.text.size() && std::memcmp(data, r.text.data(), len) == 0;
+      bool match = r.match            ? r.match(data, len)
+                   : r.text.empty() ? framed && r.command == req.command
+                                    : len == r.text.size() && std::memcmp(data, r.text.data(), len) == 0;
       if (match) {
         route = &r;
         break;
       }
     }
+    // a binary message of its own is no authenticated frame, whatever its
+    // bytes happen to look like
+    if (route && route->match) framed = false;
     if (route) {
       kind = route->kind;
     } else if (framed) {
@@ -244,7 +266,8 @@ void Simulator::OnDatagram(Port& p, const Arrival& a, const uint8_t* data, size_
       kind = "junk";
     }
   }
-  LogReceived(a, kind, data, len, framed ? (req.digestOk ? " valid=1" : " valid=0") : "");
+  LogReceived(a, kind, data, len, framed ? (req.digestOk ? " valid=1" : " valid=0") : "",
+              route ? route->logBytes : kLogHexCap);
 
   bool trigger = route && route->probe && flood_.armed;
   Flood flood = flood_;
@@ -282,8 +305,26 @@ Signer Simulator::SignerFor(Device& d, const Request& r) {
 
 void Simulator::Send(UdpPort& via, const Device* d, uint32_t dst, uint16_t dstPort, const Bytes& data,
                      const std::string& kind) {
-  uint32_t srcIp = d ? d->ip : 0;
-  bool ok = via.Send(srcIp, dst, dstPort, data.data(), data.size());
+  SendVia(via, d, d ? d->ip : 0, 0, dst, dstPort, data, kind);
+}
+
+void Simulator::SendFrom(const Device& d, uint32_t src, UdpPort& via, uint32_t dst, uint16_t dstPort,
+                         const Bytes& data, const std::string& kind) {
+  SendVia(via, &d, src, 0, dst, dstPort, data, kind);
+}
+
+void Simulator::Broadcast(const Device& d, uint16_t port, uint16_t dstPort, const Bytes& data,
+                          const std::string& kind) {
+  auto p = ports_.find(port);
+  if (p == ports_.end() || !p->second.udp) return;
+  if (ifA_ == 0 || ifB_ == 0) SegmentOf(0);  // bridges made after start-up
+  if (d.segment != Segment::B) SendVia(*p->second.udp, &d, d.ip, ifA_, 0xFFFFFFFFu, dstPort, data, kind);
+  if (d.segment != Segment::A) SendVia(*p->second.udp, &d, d.ip, ifB_, 0xFFFFFFFFu, dstPort, data, kind);
+}
+
+void Simulator::SendVia(UdpPort& via, const Device* d, uint32_t srcIp, int ifindex, uint32_t dst, uint16_t dstPort,
+                        const Bytes& data, const std::string& kind) {
+  bool ok = via.Send(srcIp, dst, dstPort, data.data(), data.size(), ifindex);
   std::string line = "seq=" + std::to_string(sent_->NextSeq()) + " mac=" + (d ? d->Mac() : "-") +
                      " src=" + bytes::FormatIpv4(srcIp) + " dst=" + bytes::FormatIpv4(dst) + ":" +
                      std::to_string(dstPort) + " kind=" + kind + " ok=" + (ok ? "1" : "0") +

@@ -71,11 +71,24 @@ class Simulator {
   void Reply(Device& d, const Arrival& a, uint32_t ms, std::vector<Outgoing> out);
   // fn(d) after ms, when the device still exists.
   void AfterFor(const Device& d, uint32_t ms, std::function<void(Device&)> fn);
-  // Goes silent now and starts again after ms (a power cycle).
-  void Restart(Device& d, uint32_t ms);
+  // Goes silent now and starts again after ms, its application running
+  // (into online) or its boot loader (into loader); into rebooting: it never
+  // comes back by itself.
+  void Restart(Device& d, uint32_t ms, Power into = Power::Online);
   // A reboot the device has accepted: it still answers for its reboot_delay,
   // then restarts for its reboot_ms.
   void Reboot(Device& d);
+  Device* FindId(uint64_t id);
+  // The device takes another address (0: none) now.
+  void Readdress(Device& d, uint32_t ip);
+  // Sends now through the UDP port of a route from the address src (0: the
+  // bridge's own, as routing chooses), logged as d's.
+  void SendFrom(const Device& d, uint32_t src, UdpPort& via, uint32_t dst, uint16_t dstPort, const Bytes& data,
+                const std::string& kind);
+  // Sends now to 255.255.255.255:dstPort through the UDP port numbered port,
+  // once on each bridge of d's segment, from d's address (or the bridge's
+  // when d has none).
+  void Broadcast(const Device& d, uint16_t port, uint16_t dstPort, const Bytes& data, const std::string& kind);
   // A journal of the family's own, printed by the control command name.
   Journal* AddJournal(const std::string& name);
 
@@ -102,13 +115,15 @@ class Simulator {
   void ReadPort(Port& p);
   void OnDatagram(Port& p, const Arrival& a, const uint8_t* data, size_t len, bool truncated);
   void Send(UdpPort& via, const Device* d, uint32_t dst, uint16_t dstPort, const Bytes& data, const std::string& kind);
+  void SendVia(UdpPort& via, const Device* d, uint32_t src, int ifindex, uint32_t dst, uint16_t dstPort,
+               const Bytes& data, const std::string& kind);
   void LogReceived(const Arrival& a, const std::string& kind, const uint8_t* data, size_t len,
-                   const std::string& extra);
+                   const std::string& extra, size_t logBytes);
+  bool JoinGroups(std::string* error);
   Segment SegmentOf(int ifindex);
 
   // devices.cpp
   Device* Find(const std::string& mac);
-  Device* FindId(uint64_t id);
   std::unique_ptr<Device> NewDevice();
   bool ParseSettings(const std::vector<std::string>& words, size_t from, bool adding,
                      std::vector<std::pair<std::string, Apply>>* out, uint32_t* count, std::string* error);

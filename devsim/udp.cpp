@@ -69,7 +69,18 @@ bool UdpPort::Receive(uint8_t* buf, size_t cap, Received* out) {
   return true;
 }
 
-bool UdpPort::Send(uint32_t srcIp, uint32_t dst, uint16_t dstPort, const uint8_t* data, size_t len) {
+bool UdpPort::Join(uint32_t group, int ifindex, std::string* error) {
+  ip_mreqn m{};
+  m.imr_multiaddr.s_addr = htonl(group);
+  m.imr_ifindex = ifindex;
+  if (setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m) != 0) {
+    *error = "joining a multicast group: " + std::string(strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+bool UdpPort::Send(uint32_t srcIp, uint32_t dst, uint16_t dstPort, const uint8_t* data, size_t len, int ifindex) {
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(dstPort);
@@ -81,7 +92,7 @@ bool UdpPort::Send(uint32_t srcIp, uint32_t dst, uint16_t dstPort, const uint8_t
   m.msg_namelen = sizeof to;
   m.msg_iov = &iov;
   m.msg_iovlen = 1;
-  if (srcIp != 0) {
+  if (srcIp != 0 || ifindex != 0) {
     m.msg_control = ctl;
     m.msg_controllen = sizeof ctl;
     cmsghdr* c = CMSG_FIRSTHDR(&m);
@@ -89,6 +100,7 @@ bool UdpPort::Send(uint32_t srcIp, uint32_t dst, uint16_t dstPort, const uint8_t
     c->cmsg_type = IP_PKTINFO;
     c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
     in_pktinfo pi{};
+    pi.ipi_ifindex = ifindex;
     pi.ipi_spec_dst.s_addr = htonl(srcIp);
     std::memcpy(CMSG_DATA(c), &pi, sizeof pi);
   }
@@ -102,8 +114,14 @@ bool UdpPort::Send(uint32_t srcIp, uint32_t dst, uint16_t dstPort, const uint8_t
   }
   if (r < 0 && srcIp != 0 && errno == EINVAL) {
     // the address is not on this host (standalone use): let routing pick one
-    m.msg_control = nullptr;
-    m.msg_controllen = 0;
+    if (ifindex == 0) {
+      m.msg_control = nullptr;
+      m.msg_controllen = 0;
+    } else {
+      in_pktinfo pi{};
+      pi.ipi_ifindex = ifindex;
+      std::memcpy(CMSG_DATA(CMSG_FIRSTHDR(&m)), &pi, sizeof pi);
+    }
     r = sendmsg(fd_, &m, 0);
   }
   return r >= 0;

@@ -30,8 +30,11 @@ class UdpPort {
   // One datagram, without waiting; false when none is queued.
   bool Receive(uint8_t* buf, size_t cap, Received* out);
   // Sends from the device address from (0: the routing's choice; also the
-  // fallback when from is not an address of this host). True when sent.
-  bool Send(uint32_t from, uint32_t dst, uint16_t dstPort, const uint8_t* data, size_t len);
+  // fallback when from is not an address of this host), out through the
+  // interface ifindex when it is not 0 (a broadcast on one bridge). True when sent.
+  bool Send(uint32_t from, uint32_t dst, uint16_t dstPort, const uint8_t* data, size_t len, int ifindex = 0);
+  // Receives the multicast group (host order) arriving through the interface.
+  bool Join(uint32_t group, int ifindex, std::string* error);
 
   int fd() const { return fd_; }
   uint16_t port() const { return port_; }

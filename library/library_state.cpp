@@ -2,7 +2,14 @@
 
 #include <new>
 
+#include "firmware/callback_ctrl.h"
+#include "firmware/progress_route.h"
+#include "library/product_data_reads.h"
+#include "library/ram_program.h"
+#include "library/recovery_dispatcher.h"
+#include "library/recovery_registry.h"
 #include "library/scanner.h"
+#include "library/update_registry.h"
 #include "platform/lock.h"
 #include "platform/sha1.h"
 #include "platform/socket.h"
@@ -19,6 +26,8 @@ struct LibraryState {
   plat::HostWindow host = 0;
   Ref<IScanResult> current;
   Ref<ILogSink> log;
+  fw::ProgramBytes ramProgram;
+  bool recovery = false;
 };
 
 LibraryState& State() {
@@ -51,6 +60,14 @@ plat::HostWindow EnsureInitialised() {
   // that ends before the process does.
   uint8_t digest[plat::kSha1Size];
   plat::Sha1Digest("", 0, digest);
+  RamProgram program;
+  if (FindRamProgram(program) == RamProgramStatus::Found) {
+    s.ramProgram.data = program.data;
+    s.ramProgram.size = program.size;
+  }
+  // Without these windows an update cannot report; it is then refused.
+  if (!fw::CreateProgressWindow(host) || !fw::CreateCallbackCtrlWindow(host)) return 0;
+  fw::AddWindowListener(&DispatchFirmwareProgress);
   auto* fin = new (std::nothrow) FinWnd;
   if (!fin) return 0;
   if (!fin->Create(host, "KVxR_AutoCleanup_FinWnd")) {
@@ -104,7 +121,33 @@ Ref<ILogSink> JobLogSink() {
   return s.log;
 }
 
+fw::ProgramBytes RamProgramBytes() {
+  LibraryState& s = State();
+  plat::ScopedLock l(s.lock);
+  return s.ramProgram;
+}
+
+bool RecoveryModeOn() {
+  LibraryState& s = State();
+  plat::ScopedLock l(s.lock);
+  return s.recovery;
+}
+
+void SetRecoveryModeOn(bool on) {
+  LibraryState& s = State();
+  plat::ScopedLock l(s.lock);
+  s.recovery = on;
+}
+
 void ShutdownLibrary() {
+  // No callback reaches a host that is going: the update jobs leave the
+  // registry first, then the pool's shutdown ends every running job.
+  ClearUpdateJobs();
+  ClearProductDataReads();
+  // Recovery mode ends with its host: its listening winds up before the pool goes.
+  StopRecovery();
+  InstallRecoveryDispatcher(nullptr);
+  SetRecoveryModeOn(false);
   WindUpScans();
   ShutdownPool();
   LibraryState& s = State();

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "firmware/streamer.h"
 #include "library/device_record.h"
 #include "library/scan_result.h"
 #include "platform/notify.h"
@@ -17,13 +18,22 @@ constexpr int32_t kNoWindow = -1;
 constexpr int32_t kUnknownDevice = -100;
 constexpr int32_t kBadArgument = -101;
 
-// Runs once per host window: finds the caller's visible top-level window and
-// makes the shutdown window its child (the thread pool takes work again after
+// Runs once per host window: finds the caller's visible top-level window,
+// finds the RAM program, makes the firmware jobs' notification windows and the
+// shutdown window its children, registers the firmware-progress dispatcher (the thread pool takes work again after
 // an earlier shutdown). Returns the host, or 0 when the process shows no
 // window yet (the next call tries again). Every call also delivers, on this
 // host thread, notifications whose posting the host's full queue refused.
 plat::HostWindow EnsureInitialised();
 bool IsInitialised();
+
+// The boot-time RAM program found at initialisation (empty when the module
+// carries none).
+fw::ProgramBytes RamProgramBytes();
+
+// Recovery mode is on (updates and product-data work are refused).
+bool RecoveryModeOn();
+void SetRecoveryModeOn(bool on);
 
 // The current scan result, with a new reference (null when there is none).
 Ref<IScanResult> CurrentScanResult();

@@ -120,6 +120,17 @@ class TcpSocket : public detail::SocketHandle {
   // kSockStopped or kSockError.
   int RecvExactly(void* buf, size_t len, const WaitLimit& limit);
 
+  // Without waiting: bytes sent (possibly fewer than len), kSockWouldBlock or
+  // kSockError.
+  int SendSome(const void* data, size_t len);
+  // Without waiting: bytes received, 0 when the peer closed, kSockWouldBlock
+  // or kSockError.
+  int RecvSome(void* buf, size_t cap);
+  // Waits until data (or the peer's close, or a failure) can be read, or
+  // (wantWrite) a send would take bytes: kSockOk with the directions marked,
+  // kSockTimeout, kSockStopped or kSockError.
+  int WaitReady(bool wantWrite, const WaitLimit& limit, bool* readable, bool* writable);
+
   // The same with a time-out alone.
   bool Connect(uint32_t address, uint16_t port, uint32_t timeoutMs, uint32_t localAddress = 0) {
     return Connect(address, port, WaitLimit{timeoutMs, WaitObject{}}, localAddress) == kSockOk;

@@ -171,6 +171,24 @@ int TcpSocket::Recv(void* buf, size_t cap, const WaitLimit& limit) {
   }
 }
 
+int TcpSocket::SendSome(const void* data, size_t len) {
+  if (!is_open()) return kSockError;
+  int n = sys::Send(s_, data, len > kSendPiece ? kSendPiece : len);
+  return n == kSockWouldBlock ? n : (n < 0 ? kSockError : n);
+}
+
+int TcpSocket::RecvSome(void* buf, size_t cap) {
+  if (!is_open()) return kSockError;
+  int n = sys::Recv(s_, buf, cap);
+  return n == kSockWouldBlock ? n : (n < 0 ? kSockError : n);
+}
+
+int TcpSocket::WaitReady(bool wantWrite, const WaitLimit& limit, bool* readable, bool* writable) {
+  *readable = *writable = false;
+  if (!is_open()) return kSockError;
+  return sys::WaitEither(s_, wantWrite, event_, limit.stop, limit.ms, readable, writable);
+}
+
 int TcpSocket::RecvExactly(void* buf, size_t len, const WaitLimit& limit) {
   auto* p = static_cast<char*>(buf);
   const uint32_t start = TickCount();

@@ -200,6 +200,33 @@ int Wait(Handle s, bool forWrite, Event&, const WaitObject& stop, uint32_t timeo
   }
 }
 
+int WaitEither(Handle s, bool wantWrite, Event&, const WaitObject& stop, uint32_t timeoutMs, bool* readable,
+               bool* writable) {
+  *readable = *writable = false;
+  pollfd p[2] = {{Fd(s), static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0}, {-1, POLLIN, 0}};
+  nfds_t n = 1;
+  if (stop.valid()) {
+    p[1].fd = static_cast<int>(stop.native);
+    n = 2;
+  }
+  const uint32_t start = TickCount();
+  for (;;) {
+    int wait = -1;
+    if (timeoutMs != kInfinite) {
+      uint32_t spent = TicksSince(start);
+      wait = spent >= timeoutMs ? 0 : static_cast<int>(timeoutMs - spent);
+    }
+    int r = poll(p, n, wait);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return kSockError;
+    if (r == 0) return kSockTimeout;
+    if (n == 2 && (p[1].revents & POLLIN)) return kSockStopped;
+    if (p[0].revents & (POLLIN | POLLERR | POLLHUP | POLLNVAL)) *readable = true;
+    if (p[0].revents & POLLOUT) *writable = true;
+    if (*readable || *writable) return kSockOk;
+  }
+}
+
 bool SelectRead(Handle, Event&) { return true; }
 
 WaitObject Readable(Handle s, const Event&) {

@@ -47,6 +47,12 @@ bool LocalAddress(Handle s, SockAddr* out);
 // stop object is set or the time has passed: kSockOk, kSockTimeout,
 // kSockStopped or kSockError. netEvent is the socket's event (Windows).
 int Wait(Handle s, bool forWrite, Event& netEvent, const WaitObject& stop, uint32_t timeoutMs);
+// Waits until the socket is readable or (wantWrite) writable, the stop object
+// is set or the time has passed: kSockOk with the ready directions marked,
+// kSockTimeout, kSockStopped or kSockError. A failed or closed socket counts
+// as readable (the next receive reports it).
+int WaitEither(Handle s, bool wantWrite, Event& netEvent, const WaitObject& stop, uint32_t timeoutMs, bool* readable,
+               bool* writable);
 
 // The readable-data notification of a UDP socket, to wait on with others.
 bool SelectRead(Handle s, Event& netEvent);

@@ -50,6 +50,23 @@ int ReadyNow(SOCKET s, bool forWrite) {
   return n < 0 ? -1 : (n > 0 ? 1 : 0);
 }
 
+// Both directions at once: readable (or failed, or closed) and writable.
+int ReadyBoth(SOCKET s, bool wantWrite, bool* readable, bool* writable) {
+  fd_set rd, wr, errs;
+  FD_ZERO(&rd);
+  FD_ZERO(&wr);
+  FD_ZERO(&errs);
+  FD_SET(s, &rd);
+  FD_SET(s, &wr);
+  FD_SET(s, &errs);
+  timeval zero{0, 0};
+  int n = select(0, &rd, wantWrite ? &wr : nullptr, &errs, &zero);
+  if (n < 0) return -1;
+  *readable = FD_ISSET(s, &rd) || FD_ISSET(s, &errs);
+  *writable = wantWrite && FD_ISSET(s, &wr);
+  return (*readable || *writable) ? 1 : 0;
+}
+
 }  // namespace
 
 SocketsLibrary::SocketsLibrary() {
@@ -190,6 +207,34 @@ int Wait(Handle s, bool forWrite, Event& netEvent, const WaitObject& stop, uint3
   const uint32_t start = TickCount();
   for (;;) {
     int now = ReadyNow(S(s), forWrite);
+    if (now != 0) return now > 0 ? kSockOk : kSockError;
+    if (stop.valid() && WaitForSingleObject(hs[1], 0) == WAIT_OBJECT_0) return kSockStopped;
+    DWORD left = INFINITE;
+    if (timeoutMs != kInfinite) {
+      uint32_t spent = TicksSince(start);
+      if (spent >= timeoutMs) return kSockTimeout;
+      left = timeoutMs - spent;
+    }
+    DWORD r = WaitForMultipleObjects(count, hs, FALSE, left);
+    if (r == WAIT_TIMEOUT) return kSockTimeout;
+    if (r == WAIT_OBJECT_0 + 1) return kSockStopped;
+    if (r != WAIT_OBJECT_0) return kSockError;
+    WSANETWORKEVENTS ne{};
+    WSAEnumNetworkEvents(S(s), H(netEvent), &ne);  // resets the event; the check above decides
+  }
+}
+
+int WaitEither(Handle s, bool wantWrite, Event& netEvent, const WaitObject& stop, uint32_t timeoutMs, bool* readable,
+               bool* writable) {
+  *readable = *writable = false;
+  if (!netEvent.valid() && !netEvent.Create(false, false)) return kSockError;
+  long mask = FD_READ | FD_CLOSE | (wantWrite ? FD_WRITE : 0);
+  if (WSAEventSelect(S(s), H(netEvent), mask) != 0) return kSockError;
+  HANDLE hs[2] = {H(netEvent), reinterpret_cast<HANDLE>(stop.native)};
+  DWORD count = stop.valid() ? 2 : 1;
+  const uint32_t start = TickCount();
+  for (;;) {
+    int now = ReadyBoth(S(s), wantWrite, readable, writable);
     if (now != 0) return now > 0 ? kSockOk : kSockError;
     if (stop.valid() && WaitForSingleObject(hs[1], 0) == WAIT_OBJECT_0) return kSockStopped;
     DWORD left = INFINITE;

@@ -169,9 +169,9 @@ TEST_F(Tables, AddNamesDevicesAndCountsThemUp) {
   EXPECT_EQ(Show(sim, leased)["ip"], "10.71.8.1");
   EXPECT_EQ(Show(sim, leased)["static"], "0.0.0.0");
   Ctl(sim, "remove " + out[1].substr(4));
-  EXPECT_EQ(Ctl(sim, "counts")[0], "devices=3 log=0 sent=0 winks=0");
+  EXPECT_EQ(Ctl(sim, "counts")[0], "devices=3 log=0 sent=0 winks=0 fw=0");
   Ctl(sim, "reset");
-  EXPECT_EQ(Ctl(sim, "counts")[0], "devices=0 log=0 sent=0 winks=0");
+  EXPECT_EQ(Ctl(sim, "counts")[0], "devices=0 log=0 sent=0 winks=0 fw=0");
 }
 
 }  // namespace

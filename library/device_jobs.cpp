@@ -1,0 +1,44 @@
+#include "library/device_jobs.h"
+
+#include <algorithm>
+
+#include "library/library_state.h"
+#include "library/update_registry.h"
+
+namespace qs::kvxr {
+
+namespace {
+constexpr int32_t kNotCreated = -102;
+}  // namespace
+
+int32_t StartDeviceJob(const DeviceRecord& r, int32_t handle, const DeviceJob& spec, KVxR_UpdateCallback cb) {
+  const fw::ProgramBytes program = RamProgramBytes();
+  if (!IsInitialised() || !program.data) return kNotCreated;
+  fw::UpdateJobConfig c;
+  c.deviceAddress = r.address;
+  c.adapter = net::AdapterRecord{r.interfaceAddress, r.interfaceNetmask, r.interfaceDhcp};
+  std::copy(r.mac, r.mac + 6, c.mac);
+  std::copy(r.hardwareId, r.hardwareId + 16, c.deviceId);
+  c.work = spec.work;
+  c.image = spec.image;
+  c.productData = spec.productData;
+  c.productBuffer = spec.buffer;
+  c.program = program;
+  Ref<fw::IProgrammerEx> job;
+  if (!fw::CreateUpdateJob(c, JobLogSink().get(), &job)) return kNotCreated;
+  Ref<IThreadEntry> entry;
+  job->GetThreadEntry(&entry);
+  // Entered before it runs: its first record finds the entry (the records
+  // are delivered on this thread, after this call).
+  AddUpdateJob(job.get(), handle, cb);
+  Ref<IPoolJob> control;
+  if (!RunOnPool(entry.get(), &control)) {
+    RemoveUpdateJob(job.get());
+    return kNotCreated;
+  }
+  SetUpdateJobControl(job.get(), control.get());
+  job->WaitStarted();
+  return kOk;
+}
+
+}  // namespace qs::kvxr
