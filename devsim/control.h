@@ -23,8 +23,9 @@
 //   log [KIND]                datagrams received, oldest first (50000 kept)
 //   sent [KIND]               datagrams the devices sent
 //   winks                     winks received (kind=text or kind=auth)
-//   counts                    "devices=N log=N sent=N winks=N"
-//   clearlog                  empty log, sent and winks
+//   fw [KIND]                 what devices did in firmware updates (below)
+//   counts                    "devices=N log=N sent=N winks=N fw=N"
+//   clearlog                  empty log, sent, winks and fw
 //   reboot MAC [MS]           the device goes silent at once for MS ms
 //                             (default its reboot_ms; no reboot_delay) and
 //                             comes back with pending settings
@@ -43,23 +44,42 @@
 // makes it known to add, set, show, keys and help. The core's rows (identity,
 // addresses, reply faults such as mute=, oversize=, digest=, restarts) are in
 // device.cpp; each protocol family declares its own rows in its own file
-// (first_family.cpp, kvxr_scan.cpp, kvxr_config.cpp). State values (state=,
-// pending=, setcfg_count=, last_response=, wink_count= ...) are shown and
-// cannot be set.
+// (first_family.cpp, kvxr_scan.cpp, kvxr_config.cpp, kvxr_update.cpp). State
+// values (state=, pending=, setcfg_count=, last_response=, wink_count=,
+// loader_phase=, ram_sha1=, bytes_written=, pd_area= ...) are shown and cannot
+// be set.
 //
 // log lines:   seq= seg=A|B src=IP:PORT dst=IP port= kind= [valid=0|1] len= hex=
-//   (hex holds the first 512 bytes)
-//   kinds: scan wink-text version discover setcfg reboot wink cmd-XXXX junk oversize
+//   (hex holds the first 512 bytes; 64 of stream and WPIMAG datagrams)
+//   kinds: scan wink-text version discover setcfg reboot wink fw-reboot
+//          fw-answer stream wp-hello wpoffr wpimag recovery wpboot-echo (a
+//          loader's own broadcast coming back) cmd-XXXX junk oversize
 // sent lines:  seq= mac= src=IP dst=IP:PORT kind= ok=0|1 len= hex=
 //   kinds: text announce opmode version setcfg-accepted setcfg-refused challenge
-//          oversize junk
+//          fw-challenge wpboot wpslct wpackl announcement oversize junk
 // winks lines: seq= rseq=(log seq) seg= src= dst= kind=text|auth hwid=HEX|-
 //   mac=MAC,MAC|- valid=0|1
+// fw lines:    seq= mac=MAC|- kind= [key=value...]
+//   the reboot exchange: fw-challenge fw-challenge-withheld fw-answer-accepted
+//     fw-answer-refused (why=wrong|no-challenge|other-sender|expired|malformed)
+//   the loaders: loader (type=stream|older|never) stream-refused wpoffr-taken
+//     wpoffr-ignored wpoffr-refused wpoffr-malformed wpimag-other-job
+//     wpimag-out-of-order wpimag-refused wpimag-malformed ram-program (source=
+//     size= sha1=)
+//   the programming stream: tcp-listen tcp-listen-failed tcp-refusing
+//     tcp-accept tcp-closed-at-once tcp-cut tcp-close (why=) READ DGST WRTE
+//     WRTU APPL (dir=in address= size=) RDAT DGST PRGS WFIN ERRO (dir=out
+//     length= [position=|digest=]) refused malformed fault write-done
+//     write-cut
+//   the application: app-start (version=) app-failed (fw_info=)
 //
 // A device answers only requests that arrive on its segment while it is
-// online or going down, and the text scan, discover and version query only
-// when sent to its address, its own directed broadcast (address OR NOT
-// netmask, not that of another subnet) or 255.255.255.255.
+//   fw [KIND]                 what devices did in firmware updates (below)
+//   counts                    "devices=N log=N sent=N winks=N fw=N"
+//   clearlog                  empty log, sent, winks and fw
+//   reboot MAC [MS]           the device goes silent at once for MS ms
+//                             (default its reboot_ms; no reboot_delay) and
+//                             comes back with pending settings
 #pragma once
 #include <cstddef>
 
