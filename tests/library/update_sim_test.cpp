@@ -301,6 +301,8 @@ TEST_F(UpdateSim, DeviceFaultsGiveTheirStatusWithinTheirTime) {
       {"write_fault=erro", -25, 15000, ""},
       {"write_fault=drop", -104, 15000, ""},
       {"write_fault=nostick", -9, 15000, ""},
+      // Progress that stops coming while a chunk is written: the write's own bound.
+      {"prgs_delay=12000 prgs_step=4096", -104, 15000, ""},
       {"dgst_fault=silent", -22, 30000, ""},
   };
   for (Case& c : cases) {
