@@ -103,7 +103,11 @@ std::string HexFile(const char* version, const std::vector<uint8_t>& second) {
 std::string g_dir;
 std::string WriteFile(const std::string& name, const std::string& text) {
   std::string path = g_dir + "/" + name;
+#ifdef _WIN32
+  std::ofstream("Z:" + path, std::ios::binary) << text;
+#else
   std::ofstream(path, std::ios::binary) << text;
+#endif
   return path;
 }
 // The same path as the library under test sees it.
@@ -133,6 +137,11 @@ class UpdateSim : public ::testing::Test {
     newFile_ = WriteFile("new.hex", HexFile("1.250", Filled(20000, 2)));
     // The new firmware's first chunk with the old second one.
     mixedFile_ = WriteFile("mixed.hex", HexFile("1.250", Filled(20000, 1)));
+  }
+
+  static void TearDownTestSuite() {
+    std::error_code ec;
+    std::filesystem::remove_all(std::filesystem::path(LibraryPath(g_dir)), ec);
   }
 
   void SetUp() override {
