@@ -136,6 +136,9 @@ class Scanner : public IThreadEntry {
         // Every device answers the same broadcast at once: room for hundreds
         // of replies, so a crowded segment is not cut short by the buffer.
         ep_.SetReceiveBuffer(kScanReceiveBuffer);
+        // The version queries have a socket of their own, so that their
+        // replies never wait behind (or drown in) a burst of announces.
+        if (queryEp_.Open(entry_.address, 0)) queryEp_.SetBroadcast(true);
         Scan(stop);
       } else {
         // No socket: the window passes all the same, so that the done
@@ -146,6 +149,7 @@ class Scanner : public IThreadEntry {
         job_->ScannerEnded();
       }
       ep_.Close();
+      queryEp_.Close();
     }
     Ref<ScanJob> job = std::move(job_);
     job->ReleaseActive();
@@ -171,7 +175,8 @@ class Scanner : public IThreadEntry {
     SendDiscover();
     lastTraffic_ = lastSend_;
     const net::Deadline window = net::Deadline::FromNow(kScanWindowMs);
-    plat::WaitObject stopObj = stop.object();
+    const plat::WaitObject waits[2] = {stop.object(), queryEp_.readable()};
+    const size_t waitCount = queryEp_.is_open() ? 2 : 1;
     bool windowOpen = true;
     for (;;) {
       const uint32_t now = plat::TickCount();
@@ -197,7 +202,11 @@ class Scanner : public IThreadEntry {
         uint32_t toResend = quiet >= kResendAfterMs ? 0 : kResendAfterMs - quiet;
         wait = std::min({wait, toResend, window.Remaining()});
       }
-      int n = ep_.Receive(wait, &stopObj, 1);
+      int n = ep_.Receive(wait, waits, waitCount);
+      if (n == 0 && ep_.lastWait() == 1) {  // version replies waiting
+        TakeVersionReplies();
+        continue;
+      }
       if (n == 0 && ep_.lastWait() == 0) {  // stopped: shutdown or abort
         log_(LogKind::Outcome, "stopped");
         done.clear();
@@ -237,8 +246,8 @@ class Scanner : public IThreadEntry {
     static const char kQuery[] = "?Version";
     uint32_t to = 0;
     while (queries_.NextToSend(now, &to)) {
-      ep_.SetDestination(to, kKvxrPort);
-      bool sent = ep_.Send(kQuery, sizeof kQuery - 1);  // a failed send leaves the version unknown
+      queryEp_.SetDestination(to, kKvxrPort);
+      bool sent = queryEp_.Send(kQuery, sizeof kQuery - 1);  // a failed send leaves the version unknown
       log_(LogKind::Sent, "?Version to %u.%u.%u.%u%s", QS_LOG_IP(to), sent ? "" : " (send failed)");
     }
   }
@@ -247,17 +256,35 @@ class Scanner : public IThreadEntry {
     for (const DeviceRecord& r : records) job_->result()->Report(false, r);
   }
 
-  void Handle(const uint8_t* data, size_t len, uint32_t from, bool windowOpen) {
-    // Version replies are plain text, no frame; only queried devices count.
-    if (len >= 1 && data[0] == 0x02) {
+  // What waits on the query socket: version replies (plain text, no frame)
+  // of the devices asked.
+  void TakeVersionReplies() {
+    for (;;) {
+      int n = queryEp_.ReceiveWaiting();
+      if (n == 0) return;
+      if (n < 0) {
+        if (n == net::kStrayDatagram)
+          log_(LogKind::Skipped, "stray datagram from %u.%u.%u.%u on the query socket",
+               QS_LOG_IP(queryEp_.sender().address));
+        else
+          log_(LogKind::Note, "receive error on the query socket");
+        if (n == net::kReceiveError) return;
+        continue;
+      }
+      const uint32_t from = queryEp_.sender().address;
       std::vector<DeviceRecord> done;
-      if (queries_.OnReply(from, data, len, &done)) {
+      if (queries_.OnReply(from, queryEp_.buffer(), static_cast<size_t>(n), &done)) {
         for (const DeviceRecord& r : done)
           log_(LogKind::Received, "version %u.%u from %u.%u.%u.%u", r.versionMajor, r.versionMinor, QS_LOG_IP(from));
         Report(done);
-        return;
+      } else {
+        log_(LogKind::Skipped, "%d bytes from %u.%u.%u.%u on the query socket: no version reply", n,
+             QS_LOG_IP(from));
       }
     }
+  }
+
+  void Handle(const uint8_t* data, size_t len, uint32_t from, bool windowOpen) {
     disc::VerifiedReply v;
     if (!disc::VerifyReply(nonce_, data, len, &v)) {
       log_(LogKind::Skipped, "%zu bytes from %u.%u.%u.%u: not a reply to the current request", len, QS_LOG_IP(from));
@@ -307,6 +334,7 @@ class Scanner : public IThreadEntry {
   net::InterfaceEntry entry_;
   JobLog log_;
   net::Endpoint ep_;
+  net::Endpoint queryEp_;
   uint8_t nonce_[disc::kNonceSize] = {};
   uint32_t attempt_ = 0;
   uint32_t lastSend_ = 0;

@@ -70,6 +70,14 @@ int Endpoint::Receive(uint32_t timeoutMs, const plat::WaitObject* extra, size_t 
   }
 }
 
+int Endpoint::ReceiveWaiting() {
+  int len = socket_.RecvFrom(buffer_, sizeof buffer_, &sender_);
+  if (len == plat::kSockWouldBlock) return 0;
+  if (len == plat::kSockTruncated || len == 0) return kStrayDatagram;
+  if (len < 0 || TakeFault(g_receiveErrors)) return kReceiveError;
+  return len;
+}
+
 bool Endpoint::Send(const void* data, size_t len) {
   return socket_.SendTo(data, len, destination_.address, destination_.port) == static_cast<int>(len);
 }

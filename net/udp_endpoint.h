@@ -53,6 +53,12 @@ class Endpoint {
   // when the socket failed; kTooManyHandles for more than kMaxExtraHandles.
   int Receive(uint32_t timeoutMs, const plat::WaitObject* extra = nullptr, size_t count = 0);
 
+  // One datagram if one is waiting, without waiting (after a wait elsewhere
+  // on readable()): its length, 0 when none is, kStrayDatagram or kReceiveError.
+  int ReceiveWaiting();
+  // Signalled while a datagram waits, to wait on together with other objects.
+  plat::WaitObject readable() const { return socket_.readable(); }
+
   // Sends to the destination; false when nothing was sent.
   bool Send(const void* data, size_t len);
   void SetDestination(uint32_t address, uint16_t port) { destination_ = plat::SockAddr{address, port}; }

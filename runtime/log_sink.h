@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -57,7 +58,9 @@ class JobLog {
     attempts_ = attempts;
   }
   void operator()(LogKind kind, const char* format, ...)
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+      __attribute__((format(__MINGW_PRINTF_FORMAT, 3, 4)))  // the C99 printf that libstdc++ selects there
+#elif defined(__GNUC__)
       __attribute__((format(printf, 3, 4)))
 #endif
       ;
