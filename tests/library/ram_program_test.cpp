@@ -56,7 +56,7 @@ TEST(RamProgram, MissingAndEmptyResourcesAreStatuses) {
   static plat::EmbeddedResource empty{u"binary", 104, nullptr, 0, nullptr};
   plat::RegisterEmbeddedResource(&empty);
 #endif
-  // (The Windows test program carries an empty resource 104 of its own.)
+  // (The Windows test program carries an empty resource 104 in its resources.)
   EXPECT_EQ(FindProgramResource(kRamProgramType, 104, p), RamProgramStatus::Empty);
 }
 
