@@ -18,9 +18,11 @@ std::vector<std::pair<std::string, std::string>> Simulator::Describe(const Devic
 }
 
 std::vector<std::string> Simulator::Help() const {
+  std::string journals;
+  for (const auto& j : journals_) journals += j->name() + " [KIND] | ";
   std::vector<std::string> out = {
       "reset | add KEY=VALUE... [count=N] | remove MAC | set MAC KEY=VALUE... | show MAC | list",
-      "log [KIND] | sent [KIND] | winks | counts | clearlog | reboot MAC [MS]",
+      journals + "counts | clearlog | reboot MAC [MS]",
       "flood count=N [size=S] [duration=MS] [to=IP:PORT] | flood off | keys | quit | shutdown"};
   for (const auto& t : tables_) {
     out.push_back(t.family + ":");

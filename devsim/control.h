@@ -23,8 +23,9 @@
 //   log [KIND]                datagrams received, oldest first (50000 kept)
 //   sent [KIND]               datagrams the devices sent
 //   winks                     winks received (kind=text or kind=auth)
-//   counts                    "devices=N log=N sent=N winks=N"
-//   clearlog                  empty log, sent and winks
+//   fw [KIND]                 what devices did in firmware updates (below)
+//   counts                    "devices=N log=N sent=N winks=N fw=N"
+//   clearlog                  empty log, sent, winks and fw
 //   reboot MAC [MS]           the device goes silent for MS ms (default its
 //                             reboot_ms) and comes back with pending settings
 //   flood count=N [size=S] [duration=MS] [to=IP:PORT]
@@ -42,22 +43,54 @@
 // makes it known to add, set, show, keys and help. The core's rows (identity,
 // addresses, reply faults such as mute=, oversize=, digest=, restarts) are in
 // device.cpp; each protocol family declares its own rows in its own file
-// (first_family.cpp, kvxr_scan.cpp, kvxr_config.cpp). State values (state=,
-// pending=, setcfg_count=, last_response=, wink_count= ...) are shown and
-// cannot be set.
+// (first_family.cpp, kvxr_scan.cpp, kvxr_config.cpp, kvxr_update.cpp). State
+// values (state=, pending=, setcfg_count=, last_response=, wink_count=,
+// loader_phase=, ram_sha1=, bytes_written=, pd_area= ...) are shown and cannot
+// be set.
 //
 // log lines:   seq= seg=A|B src=IP:PORT dst=IP port= kind= [valid=0|1] len= hex=
-//   (hex holds the first 512 bytes)
-//   kinds: scan wink-text version discover setcfg reboot wink cmd-XXXX junk oversize
+//   (hex holds the first 512 bytes; 64 of stream and WPIMAG datagrams)
+//   kinds: scan wink-text version discover setcfg reboot wink fw-reboot
+//          fw-answer stream wp-hello wpoffr wpimag recovery wpboot-echo (a
+//          loader's own broadcast coming back) cmd-XXXX junk oversize
 // sent lines:  seq= mac= src=IP dst=IP:PORT kind= ok=0|1 len= hex=
 //   kinds: text announce opmode version setcfg-accepted setcfg-refused challenge
-//          oversize junk
+//          fw-challenge wpboot wpslct wpackl announcement oversize junk
 // winks lines: seq= rseq=(log seq) seg= src= dst= kind=text|auth hwid=HEX|-
 //   mac=MAC,MAC|- valid=0|1
+// fw lines:    seq= mac=MAC|- kind= [key=value...]
+//   the reboot exchange: fw-challenge fw-challenge-withheld fw-answer-accepted
+//     fw-answer-refused (why=wrong|no-challenge|other-sender|expired|malformed)
+//   the loaders: loader (type=stream|older|never) stream-refused wpoffr-taken
+//     wpoffr-ignored wpoffr-refused wpoffr-malformed wpimag-other-job
+//     wpimag-out-of-order wpimag-refused wpimag-malformed ram-program (source=
+//     size= sha1=)
+//   the programming stream: tcp-listen tcp-listen-failed tcp-refusing
+//     tcp-accept tcp-closed-at-once tcp-cut tcp-close (why=) READ DGST WRTE
+//     WRTU APPL (dir=in address= size=) RDAT DGST PRGS WFIN ERRO (dir=out
+//     length= [position=|digest=]) refused malformed fault write-done
+//     write-cut
+//   the application: app-start (version=) app-failed (fw_info=)
 //
 // A device answers only requests that arrive on its segment while it is
 // online, and the text scan, discover and version query only when sent to
 // its address, a broadcast of its segment or 255.255.255.255.
+//
+// Firmware update, device side (kvxr_update.h): "Reboot" sent to its address
+// on 9010 gets a challenge; the inverted token from the same sender within
+// fw_challenge_life (10 s) restarts it into its boot loader after
+// loader_delay (state=loader).
+// The stream-fed loader (loader=stream) keeps its address and takes blocks
+// from 239.0.0.64:60892 whose identifier list is empty or names it; the older
+// one (loader=older) drops its address, broadcasts WPBOOT from 60890 to 60889
+// every wpboot_interval (and on a 0xFD hello) and takes the offered address,
+// then the upload. With the RAM program complete (loader_phase=programmer) it
+// answers recovery requests on 60894 whose watch list is empty or names it,
+// and serves TCP at its address on tcp_port (60893): flash 0x000000..0x0FFFFF,
+// product data 0x804000..0x8041FF (WRTU only inside the record
+// 0x804020..0x8041FF). APPL restarts it after app_delay into the application
+// of its flash, whose fw.info gives the version it then reports; without a
+// valid fw.info it stays in its boot loader (stuck=1).
 #pragma once
 #include <cstddef>
 

@@ -167,6 +167,7 @@ SettingTable KvxrUpdate::Settings() const {
               f.Choice("fw_challenge", &S::challenge, kChallengeFaultNames,
                        "Reboot challenge: right, none, not Base64, 32 bytes, another lead-in, from another address"),
               f.Millis("fw_challenge_delay", &S::challengeDelayMs, "send the Reboot challenge after this many ms"),
+              f.Millis("fw_challenge_life", &S::challengeLifeMs, "an answer later than this many ms is refused"),
               wpInterval,
               f.Choice("wp_fault", &S::wpFault, kWpFaultNames,
                        "older loader: no selection, a selection with another job, the ack of block 1 lost "

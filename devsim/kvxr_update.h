@@ -38,7 +38,6 @@ class Journal;
 constexpr uint16_t kOlderLoaderPort = 60890;  // source of "WPBOOT", where offers and images arrive
 constexpr uint16_t kDefaultProgrammingPort = 60893;
 constexpr size_t kRamCapacity = 256 * 1024;  // a RAM program larger than this is refused
-constexpr uint32_t kChallengeLifetimeMs = 10000;
 
 enum class LoaderKind : uint8_t { Stream, Older, Never };
 enum class Phase : uint8_t { App, Stream, Offer, Upload, Programmer };
@@ -96,7 +95,7 @@ struct UpdateState : FamilyState {
   LoaderKind loader = LoaderKind::Stream;
   uint32_t loaderDelayMs = 500, appDelayMs = 500, wpIntervalMs = 1000;
   ChallengeFault challenge = ChallengeFault::Good;
-  uint32_t challengeDelayMs = 0;
+  uint32_t challengeDelayMs = 0, challengeLifeMs = 10000;
   WpFault wpFault = WpFault::None;
   RecoveryReply recoveryReply = RecoveryReply::Good;
   uint16_t tcpPort = kDefaultProgrammingPort;

@@ -78,7 +78,7 @@ void KvxrUpdate::OnRebootAnswer(const Datagram& g) {
     if (g.len != kvxr::kRebootAnswerSize) verdict = FwAnswer::Malformed;
     else if (!s.hasToken) verdict = FwAnswer::NoChallenge;
     else if (g.at.src != s.tokenFrom) verdict = FwAnswer::OtherSender;
-    else if (EventLoop::Now() - s.tokenAt > kChallengeLifetimeMs) verdict = FwAnswer::Expired;
+    else if (EventLoop::Now() - s.tokenAt > s.challengeLifeMs) verdict = FwAnswer::Expired;
     else if (!kvxr::AnswerMatches(g.data, g.len, s.token)) verdict = FwAnswer::Wrong;
     s.lastAnswer = verdict;
     if (verdict != FwAnswer::Ok) {

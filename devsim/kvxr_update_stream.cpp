@@ -313,7 +313,7 @@ void KvxrUpdate::OnRead(Device& d, StreamSession& ss, uint32_t address, uint32_t
   bytes::PutLe32(payload.data(), address);
   s.memory.Read(address, size, payload.data() + 4);
   ReplyFault fault = s.readFaultAt.Has(Memory::AreaOf(address)) ? s.readFault : ReplyFault::None;
-  if (fault != ReplyFault::None) Note(d, "fault", "read_fault at " + Range(address, size));
+  if (fault != ReplyFault::None) Note(d, "fault", "which=read_fault " + Range(address, size));
   switch (fault) {
     case ReplyFault::None:
       return Emit(d, ss, "RDAT", payload);
@@ -341,7 +341,7 @@ void KvxrUpdate::OnDigest(Device& d, StreamSession& ss, uint32_t address, uint32
     return Refuse(d, ss, "DGST " + Range(address, size) + " why=outside");
   std::vector<uint8_t> digest(fw::kDigestSize);
   s.memory.Digest(address, size, digest.data());
-  if (s.dgstFault != ReplyFault::None) Note(d, "fault", "dgst_fault at " + Range(address, size));
+  if (s.dgstFault != ReplyFault::None) Note(d, "fault", "which=dgst_fault " + Range(address, size));
   switch (s.dgstFault) {
     case ReplyFault::None:
       return Emit(d, ss, "DGST", digest);
@@ -389,7 +389,7 @@ void KvxrUpdate::OnWriteData(Device& d, StreamSession& ss, const uint8_t* p, siz
   s.bytesWritten += n;
   if (ss.faultHere && ss.got >= ss.size / 2 && (s.writeFault == WriteFault::Erro || s.writeFault == WriteFault::Drop)) {
     ss.faultHere = false;
-    Note(d, "fault", std::string("write_fault=") + (s.writeFault == WriteFault::Erro ? "erro" : "drop") + " " +
+    Note(d, "fault", std::string("which=write_fault ") + (s.writeFault == WriteFault::Erro ? "erro " : "drop ") +
                          Range(ss.address, ss.size) + " got=" + std::to_string(ss.got));
     if (s.writeFault == WriteFault::Drop) return EndSession(d, ss, "fault=drop", true);
     Emit(d, ss, "ERRO", {});

@@ -90,7 +90,7 @@ bool Simulator::Start(const Options& options, std::string* error) {
       return false;
     }
   }
-  if (!JoinGroups(error)) return false;
+  JoinGroups();
   listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   int one = 1;
   if (listener_ >= 0) setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -206,20 +206,18 @@ bool Simulator::Addressed(const Device& d, const Arrival& a) const {
 }
 
 // Multicast groups of the routes, joined on both bridges (the devices'
-// segments); without bridges (standalone use) there is nothing to join.
-bool Simulator::JoinGroups(std::string* error) {
+// segments); without bridges (standalone use) there is nothing to join. A
+// group that cannot be joined costs only what arrives through it.
+void Simulator::JoinGroups() {
   for (auto& [number, port] : ports_)
     for (const auto& r : port.routes) {
       if (r.group == 0) continue;
       for (int ifindex : {ifA_, ifB_}) {
-        if (ifindex == 0) continue;
-        if (!port.udp->Join(r.group, ifindex, error)) {
-          *error = "UDP " + std::to_string(number) + ": " + *error;
-          return false;
-        }
+        std::string why;
+        if (ifindex != 0 && !port.udp->Join(r.group, ifindex, &why))
+          std::fprintf(stderr, "devsim: UDP %u: %s\n", static_cast<unsigned>(number), why.c_str());
       }
     }
-  return true;
 }
 
 void Simulator::LogReceived(const Arrival& a, const std::string& kind, const uint8_t* data, size_t len,

@@ -115,7 +115,7 @@ class Simulator {
                const Bytes& data, const std::string& kind);
   void LogReceived(const Arrival& a, const std::string& kind, const uint8_t* data, size_t len,
                    const std::string& extra, size_t logBytes);
-  bool JoinGroups(std::string* error);
+  void JoinGroups();
   Segment SegmentOf(int ifindex);
 
   // devices.cpp

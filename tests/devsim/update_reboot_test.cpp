@@ -100,6 +100,14 @@ TEST_F(Reboot, AnswersAreCheckedForSenderLengthAndAddress) {
   ASSERT_TRUE(other.Send(Answer(c.token), ip, 9010));
   EXPECT_EQ(WaitFor(both, "last_fw_answer", "other-sender"), "other-sender");
 
+  // too late
+  ASSERT_TRUE(sim.Set(both, "fw_challenge_life=100"));
+  c = Ask(pc, ip);
+  plat::SleepMs(150);
+  ASSERT_TRUE(pc.Send(Answer(c.token), ip, 9010));
+  EXPECT_EQ(WaitFor(both, "last_fw_answer", "expired"), "expired");
+  ASSERT_TRUE(sim.Set(both, "fw_challenge_life=10000"));
+
   // one character short
   c = Ask(pc, ip);
   Bytes cut = Answer(c.token);
@@ -107,13 +115,13 @@ TEST_F(Reboot, AnswersAreCheckedForSenderLengthAndAddress) {
   ASSERT_TRUE(pc.Send(cut, ip, 9010));
   EXPECT_EQ(WaitFor(both, "last_fw_answer", "malformed"), "malformed");
   EXPECT_EQ(Get(both, "state"), "online");
-  EXPECT_EQ(Get(both, "fw_challenges"), "2");
+  EXPECT_EQ(Get(both, "fw_challenges"), "3");
 
   // a broadcast "Reboot" is for nobody; a first-family device knows no Reboot
   ASSERT_TRUE(pc.Send(std::string("Reboot"), 0x0A470FFFu, 9010));
   ASSERT_TRUE(pc.Send(std::string("Reboot"), Ip(plain), 9010));
   EXPECT_TRUE(pc.Collect(300).empty());
-  EXPECT_EQ(Get(both, "fw_challenges"), "2");
+  EXPECT_EQ(Get(both, "fw_challenges"), "3");
 
   // asked and answered from the other address alike
   c = Ask(other, ip);
