@@ -60,20 +60,15 @@ int32_t CompareChunk(StreamConnection& c, const Chunk& chunk, const plat::Event&
     return SendStatus(r);
   }
   StreamReply reply;
-  for (;;) {
-    StreamConnection::Got g = c.Next(reply, plat::WaitLimit{kReplyLimitMs, stop.object()});
-    if (g == StreamConnection::Got::Stopped) return kStopped;
-    if (g != StreamConnection::Got::Reply) {
-      log(LogKind::Outcome, "no digest for 0x%08X (%s)", chunk.address,
-          g == StreamConnection::Got::Timeout ? "time-out" : "stream failed");
-      return kUpdateBadDigestReply;
-    }
-    if (reply.kind == ReplyKind::Digest) break;
-    if (reply.kind == ReplyKind::Other) {
-      log(LogKind::Skipped, "message %.4s (%u bytes) while awaiting a digest", reply.tag, reply.length);
-      continue;
-    }
-    log(LogKind::Outcome, "message %.4s instead of a digest", reply.tag);
+  StreamConnection::Got g = c.Next(reply, plat::WaitLimit{kReplyLimitMs, stop.object()});
+  if (g == StreamConnection::Got::Stopped) return kStopped;
+  if (g != StreamConnection::Got::Reply) {
+    log(LogKind::Outcome, "no digest for 0x%08X (%s)", chunk.address,
+        g == StreamConnection::Got::Timeout ? "time-out" : "stream failed");
+    return kUpdateBadDigestReply;
+  }
+  if (reply.kind != ReplyKind::Digest) {
+    log(LogKind::Outcome, "message %.4s (%u bytes) instead of a digest", reply.tag, reply.length);
     return kUpdateBadDigestReply;
   }
   uint8_t mine[plat::kSha1Size];
