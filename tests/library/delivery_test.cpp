@@ -321,6 +321,8 @@ TEST_F(FullQueue, ReportsRefusedByAFullHostQueueArriveWhenItHasRoomAgain) {
 }
 
 TEST_F(FullQueue, AFinishedScanWhosePostsWereAllRefusedIsDeliveredByTheNextLibraryCall) {
+  // The library's own windows first: the count below is the scan's window.
+  EnsureInitialised();
   IScanResult* r = CreateScanResult(OnDevice, test::HostHandle());
   ASSERT_NE(r, nullptr);
   const size_t windows = QueueWindowCount();
