@@ -231,7 +231,7 @@ class Recovery : public ::testing::Test {
     std::ofstream(p) << Hex(chunks);
     std::string path = p.string();
 #ifdef _WIN32
-    path = "Z:" + path;
+    if (!path.empty() && path[0] == '/') path = "Z:" + path;  // a host path; a Windows one has its drive
 #endif
     std::u16string w = plat::Utf8ToWide(path);
     KVxR_WCHAR v[16] = {};
