@@ -259,7 +259,9 @@ class Scanner : public IThreadEntry {
   // What waits on the query socket: version replies (plain text, no frame)
   // of the devices asked.
   void TakeVersionReplies() {
-    for (;;) {
+    // Errors here are mostly per datagram (a query to an address where no
+    // host answers may come back as one): read on past them, a bounded number.
+    for (int errors = 0; errors < 256;) {
       int n = queryEp_.ReceiveWaiting();
       if (n == 0) return;
       if (n < 0) {
@@ -268,7 +270,7 @@ class Scanner : public IThreadEntry {
                QS_LOG_IP(queryEp_.sender().address));
         else
           log_(LogKind::Note, "receive error on the query socket");
-        if (n == net::kReceiveError) return;
+        if (n == net::kReceiveError) ++errors;
         continue;
       }
       const uint32_t from = queryEp_.sender().address;
