@@ -26,15 +26,20 @@ Ctrl& C() {
   return *c;
 }
 
+// On the host thread, inside its window procedure: nothing may escape.
 void DeliverRecord(void*, ProgrammerNotification& n) {
-  Ref<IStreamListener> l;
-  {
-    plat::ScopedLock lock(C().lock);
-    auto it = C().listeners.find(n.job);
-    if (it == C().listeners.end()) return;
-    l = it->second;
+  try {
+    Ref<IStreamListener> l;
+    {
+      plat::ScopedLock lock(C().lock);
+      auto it = C().listeners.find(n.job);
+      if (it == C().listeners.end()) return;
+      l = it->second;
+    }
+    l->OnStreamNotification(n);
+  } catch (...) {
+    // out of memory: the record is lost; the update job's time-out covers it
   }
-  l->OnStreamNotification(n);
 }
 
 class CallbackCtrlSyncWnd : public QueueSyncWnd<ProgrammerNotification> {

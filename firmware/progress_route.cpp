@@ -26,13 +26,18 @@ Route& R() {
   return *r;
 }
 
+// On the host thread, inside its window procedure: nothing may escape.
 void DeliverRecord(void*, ProgrammerNotification& n) {
-  std::vector<WindowListener> listeners;
-  {
-    plat::ScopedLock l(R().lock);
-    listeners = R().listeners;
+  try {
+    std::vector<WindowListener> listeners;
+    {
+      plat::ScopedLock l(R().lock);
+      listeners = R().listeners;
+    }
+    for (WindowListener fn : listeners) fn(n);
+  } catch (...) {
+    // out of memory: the record is lost; the caller's own time-out covers it
   }
-  for (WindowListener fn : listeners) fn(n);
 }
 
 // One per host window: the ProgrammerEx side's notification window.
