@@ -42,7 +42,7 @@ std::vector<uint8_t> Record(const std::vector<std::pair<uint8_t, std::vector<uin
   for (const auto& [tag, data] : items) {
     r[at] = tag;
     r[at + 1] = static_cast<uint8_t>(data.size());
-    std::memcpy(r.data() + at + 2, data.data(), data.size());
+    if (!data.empty()) std::memcpy(r.data() + at + 2, data.data(), data.size());
     at += 2 + data.size();
   }
   plat::Sha1Digest(r.data() + 20, at - 20, r.data());
