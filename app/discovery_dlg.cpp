@@ -9,6 +9,7 @@
 #include "app/firmware_search.h"
 #include "app/instance.h"
 #include "app/logic/device_order.h"
+#include "app/recovery_dlg.h"
 #include "app/resource.h"
 #include "app/text_hook.h"
 #include "app/win_text.h"
@@ -524,8 +525,10 @@ bool DiscoveryDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
     return true;
   }
   if (msg == WM_SYSCOMMAND && (wp & 0xFFF0) == IDM_RECOVERY) {
-    // The recovery dialog is not part of this program yet: the item is
-    // offered and opens nothing.
+    // The units in recovery are not the list's devices: the list starts
+    // empty again and stays so until the next refresh.
+    ClearList();
+    RunRecovery(hwnd());
     result = 0;
     return true;
   }

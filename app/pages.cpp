@@ -5,6 +5,7 @@
 
 #include <cwchar>
 
+#include "app/fw_update_dlg.h"
 #include "app/instance.h"
 #include "app/logic/address_rule.h"
 #include "app/logic/comeback.h"
@@ -177,8 +178,12 @@ bool DlgKvxrControl::OnCommand(int id, int code, HWND) {
 
 bool DlgKvxrControl::OnNotify(NMHDR* header, LRESULT& result) {
   if (header->idFrom == IDC_FW_LINK && (header->code == NM_CLICK || header->code == NM_RETURN)) {
-    // The firmware update dialog is not part of this program yet: the link
-    // tells that an update is due and opens nothing.
+    // Keep the record alive through the dialog: the list may drop its row.
+    Ref<disc::IDeviceInfo> keep = record_;
+    if (keep) {
+      RunFirmwareUpdate(hwnd(), keep.get());
+      UpdateControls();
+    }
     result = 0;
     return true;
   }

@@ -11,6 +11,8 @@
 #define IDD_PAGE_KVXR 211
 #define IDD_FW_UPDATE 212
 #define IDD_PROGRESS 213
+#define IDD_RECOVERY 214
+#define IDD_RECOVERY_HINT 216
 
 #define IDI_APP 203
 #define IDM_TRAY 201
@@ -65,6 +67,7 @@
 #define IDC_WARNING 1030
 #define IDC_ABOUT_VERSION 1031
 #define IDC_DISCOVER 1032
+#define IDC_FW_RESULT 1033
 
 // Commands
 #define IDM_OPEN_WEB 32771

@@ -1,10 +1,28 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in the run's prefix (WINEPREFIX, made once
-# per run by run-tests.sh). gtest's XML output goes to QS_XML_DIR when set.
+# per run by run-tests.sh, or its copy for this network namespace). gtest's
+# XML output goes to QS_XML_DIR when set.
 set -u
 exe=$1; shift
 wine=$("$(dirname "$0")/wine-loader.sh" "$exe") || exit 125
 export WINEDEBUG=${WINEDEBUG:--all}
+# Tests run side by side, each in a test network of its own, and one prefix's
+# server lives in one network namespace: so each namespace gets its own copy
+# of the run's prefix (QS_WINE_TEMPLATE, made once by run-tests.sh), shared by
+# every program started in it.
+if [ -n "${QS_WINE_TEMPLATE:-}" ] && [ -f "$QS_WINE_TEMPLATE/system.reg" ]; then
+  own=$QS_WINE_TEMPLATE-ns$(stat -L -c %i /proc/self/ns/net)
+  if ! (
+    flock -w 120 9 || exit 1
+    [ -f "$own/system.reg" ] && exit 0
+    rm -rf "$own.part"
+    cp -a --reflink=auto "$QS_WINE_TEMPLATE" "$own.part" && mv "$own.part" "$own"
+  ) 9>"$own.lock"; then
+    echo "wine-run.sh: could not copy the prefix $QS_WINE_TEMPLATE" >&2
+    exit 125
+  fi
+  export WINEPREFIX=$own
+fi
 # Wine's sockets are made by the prefix's wineserver, in the network namespace
 # where that server started. Inside a test network (testnet/run.sh) a server
 # left running elsewhere would send from the wrong namespace: wait for it to

@@ -1,0 +1,202 @@
+#include "app/recovery_dlg.h"
+
+#include <commctrl.h>
+
+#include <cwchar>
+#include <string>
+
+#include "app/dialog.h"
+#include "app/logic/firmware_choice.h"
+#include "app/logic/recovery_list.h"
+#include "app/resource.h"
+#include "app/win_text.h"
+#include "app/window_util.h"
+#include "library/KV-xR_update.h"
+
+namespace qs::app {
+
+namespace {
+
+// The small window that tells what to do until the first unit is found.
+class HintDlg : public DialogBase {
+ protected:
+  bool OnCommand(int id, int, HWND) override {
+    if (id != IDOK && id != IDCANCEL) return false;
+    End(id);
+    return true;
+  }
+  bool OnMessage(UINT msg, WPARAM, LPARAM, LRESULT& result) override {
+    if (msg != WM_CLOSE) return false;
+    End(IDCANCEL);
+    result = 0;
+    return true;
+  }
+};
+
+class RecoveryModeDlg;
+// The library's recovery callback finds the dialog here.
+RecoveryModeDlg* g_dialog = nullptr;
+
+std::wstring AddressText(uint32_t a) {
+  wchar_t buf[32];
+  swprintf(buf, 32, L"%u.%u.%u.%u", a >> 24, (a >> 16) & 255u, (a >> 8) & 255u, a & 255u);
+  return buf;
+}
+
+std::wstring MacText(const uint8_t m[6]) {
+  wchar_t buf[32];
+  swprintf(buf, 32, L"%02X-%02X-%02X-%02X-%02X-%02X", m[0], m[1], m[2], m[3], m[4], m[5]);
+  return buf;
+}
+
+class RecoveryModeDlg : public DialogBase {
+ public:
+  ~RecoveryModeDlg() override {
+    if (g_dialog == this) g_dialog = nullptr;
+  }
+
+  void OnRecoveryEvent(int32_t handle, const KVxR_WCHAR* text, int32_t event, int32_t value) {
+    // The description is short; a runaway text is cut, and then fails to parse.
+    size_t n = 0;
+    while (text && n < 64 && text[n]) ++n;
+    std::u16string t(n, u'\0');
+    for (size_t i = 0; i < n; ++i) t[i] = static_cast<char16_t>(text[i]);
+    RecoveryChange c = list_.OnEvent(handle, t, event, value);
+    if (c.added >= 0) AddRow(c.added);
+    if (c.changed >= 0) ShowRow(c.changed);
+    if (c.hideHint && hint_.hwnd()) ShowWindow(hint_.hwnd(), SW_HIDE);
+    if (c.batchEnded)
+      for (int i = 0; i < ListView_GetItemCount(List()); ++i) ListView_SetCheckState(List(), i, FALSE);
+    UpdateRecover();
+  }
+
+ protected:
+  bool OnInit() override {
+    HICON big = static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
+                                              GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
+    HICON small = static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
+                                                GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+    if (big) SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+    if (small) SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+    ListView_SetExtendedListViewStyle(List(), LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT |
+                                                  LVS_EX_INFOTIP);
+    struct Column {
+      const wchar_t* title;
+      int width;
+    };
+    const Column columns[] = {
+        {L"Device type", 100}, {L"IP Address", 95}, {L"Physical address", 110}, {L"Version", 0}, {L"Status", 150}};
+    for (int i = 0; i < 5; ++i) {
+      LVCOLUMNW col = {};
+      col.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+      col.fmt = LVCFMT_LEFT;
+      col.cx = columns[i].width;
+      col.pszText = const_cast<wchar_t*>(columns[i].title);
+      col.iSubItem = i;
+      ListView_InsertColumn(List(), i, &col);
+    }
+    KVxR_WCHAR version[1024] = {};
+    std::wstring path = W(NewestFirmware().path);
+    KVxR_SetFirmwareFile(path.c_str(), version, 1024);
+    g_dialog = this;
+    KVxR_SetRecoveryMode(1, OnRecovery);
+    if (!hint_.hwnd() && hint_.Create(IDD_RECOVERY_HINT, hwnd())) CenterOnOwner(hint_.hwnd());
+    if (hint_.hwnd() && list_.rows().empty()) ShowWindow(hint_.hwnd(), SW_SHOWNOACTIVATE);
+    UpdateRecover();
+    return true;
+  }
+
+  bool OnCommand(int id, int code, HWND) override {
+    if (id == IDOK && code == BN_CLICKED) {
+      Recover();
+      return true;
+    }
+    if (id == IDCANCEL) {  // "Exit", the close box and Escape
+      Exit();
+      return true;
+    }
+    return false;
+  }
+
+  bool OnNotify(NMHDR* header, LRESULT& result) override {
+    if (header->idFrom != IDC_DEVICE_LIST || header->code != LVN_ITEMCHANGED) return false;
+    // The rows' order is the list's: a row's check box is the model's tick.
+    auto* n = reinterpret_cast<NMLISTVIEW*>(header);
+    if (n->iItem >= 0 && (n->uChanged & LVIF_STATE))
+      list_.SetChecked(static_cast<size_t>(n->iItem), ListView_GetCheckState(List(), n->iItem) != FALSE);
+    UpdateRecover();
+    result = 0;
+    return true;
+  }
+
+  void OnDestroy() override {
+    if (g_dialog == this) g_dialog = nullptr;
+    if (hint_.hwnd()) DestroyWindow(hint_.hwnd());
+  }
+
+ private:
+  static void OnRecovery(int32_t handle, const KVxR_WCHAR* text, int32_t event, int32_t value) {
+    if (g_dialog) g_dialog->OnRecoveryEvent(handle, text, event, value);
+  }
+
+  HWND List() const { return Item(IDC_DEVICE_LIST); }
+
+  void AddRow(int row) {
+    LVITEMW item = {};
+    item.mask = LVIF_TEXT;
+    item.iItem = row;
+    item.pszText = const_cast<wchar_t*>(L"KV-xR");
+    int at = ListView_InsertItem(List(), &item);
+    if (at < 0) return;
+    ListView_SetCheckState(List(), at, FALSE);
+    ShowRow(row);
+  }
+
+  void ShowRow(int row) {
+    const RecoveryRow& r = list_.rows()[static_cast<size_t>(row)];
+    SetCell(row, 1, AddressText(r.address));
+    SetCell(row, 2, MacText(r.mac));
+    SetCell(row, 3, FromAnsi(RecoveryList::VersionText(r)));
+    SetCell(row, 4, FromAnsi(r.status));
+  }
+
+  void SetCell(int row, int column, const std::wstring& text) {
+    ListView_SetItemText(List(), row, column, const_cast<wchar_t*>(text.c_str()));
+  }
+
+  void UpdateRecover() { EnableItem(IDOK, list_.RecoverableCount() > 0); }
+
+  void Recover() {
+    for (int32_t handle : list_.StartRecover())
+      if (KVxR_ResumeRecovery(handle) < 0) list_.Refused(handle);
+    UpdateRecover();
+  }
+
+  void Exit() {
+    size_t left = list_.NotDoneCount();
+    if (left > 0) {
+      wchar_t text[256];
+      swprintf(text, 256, L"%u devices have not been recovered yet.\n\nDo you wish to exit Recovery Mode anyway?\n",
+               static_cast<unsigned>(left));
+      if (ShowMessage(hwnd(), text, MB_YESNO) != IDYES) return;
+    }
+    End(2);
+  }
+
+  RecoveryList list_;
+  HintDlg hint_;
+};
+
+}  // namespace
+
+INT_PTR RunRecovery(HWND owner) {
+  INT_PTR r;
+  {
+    RecoveryModeDlg dlg;
+    r = dlg.RunModal(IDD_RECOVERY, owner);
+  }
+  KVxR_SetRecoveryMode(0, nullptr);
+  return r;
+}
+
+}  // namespace qs::app
