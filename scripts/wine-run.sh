@@ -22,6 +22,12 @@ if [ -n "${QS_WINE_TEMPLATE:-}" ] && [ -f "$QS_WINE_TEMPLATE/system.reg" ]; then
     exit 125
   fi
   export WINEPREFIX=$own
+  # Tests start the front end dozens of times: a server that stays a minute
+  # after the last program saves Wine's start-up of its services each time
+  # (the test network's removal ends it sooner).
+  server=${wine%/*}/wineserver64
+  [ -x "$server" ] || server=${wine%/*}/wineserver32
+  [ -x "$server" ] && "$server" -p60 </dev/null >/dev/null 2>&1
 fi
 # Wine's sockets are made by the prefix's wineserver, in the network namespace
 # where that server started. Inside a test network (testnet/run.sh) a server
