@@ -33,6 +33,10 @@ constexpr uint32_t kFindLimitMs = 60000;
 // A unit being programmed that reports nothing this long is given up; the
 // programming ends itself after 15 s without a word from the unit.
 constexpr uint32_t kSilenceLimitMs = 90000;
+// --all: units that need their RAM program first announce some seconds after
+// the others, and none is found while another is being programmed; so the
+// end waits until nothing new has come up for this long.
+constexpr uint32_t kAllQuietMs = 8000;
 constexpr uint32_t kMaxSeconds = 24 * 3600;
 constexpr size_t kMaxUnits = 256;
 
@@ -106,6 +110,7 @@ class Recovery {
   // than the minimum time. false when interrupted.
   bool Run(LibraryHost& host) {
     start_ = plat::TickCount();
+    lastNews_ = start_;
     for (;;) {
       host.Run(100);
       Handle(host);
@@ -208,6 +213,7 @@ class Recovery {
         }
         u->address = address;
         u->number = e.number;
+        lastNews_ = plat::TickCount();
         if (u->state == UnitState::Missing) u->state = UnitState::Found;
         Say(std::string(again ? "reported again: " : "found: ") + address + " " + MacText(u->mac));
         continue;
@@ -237,6 +243,7 @@ class Recovery {
         case kEventFailed:
           if (u->state != UnitState::Programming) break;
           u->state = UnitState::Ended;
+          lastNews_ = plat::TickCount();
           u->hasStatus = true;
           u->status = e.event == kEventUpToDate ? 0 : e.value;
           Say(MacText(u->mac) + " at " + u->address + " ended with " + std::to_string(u->status) + ": " +
@@ -270,7 +277,7 @@ class Recovery {
     if (all_ && units_.empty()) return noneFound_;
     for (const Unit& u : units_)
       if (u.wanted && u.state != UnitState::Ended && u.state != UnitState::GivenUp) return false;
-    return true;
+    return !all_ || plat::TicksSince(lastNews_) >= kAllQuietMs;
   }
 
   const bool all_;
@@ -278,6 +285,7 @@ class Recovery {
   const bool json_;
   ProgressLine progress_;
   uint32_t start_ = 0;
+  uint32_t lastNews_ = 0;  // a unit found or ended
   size_t seen_ = 0;
   bool noneFound_ = false;
   std::vector<Unit> units_;
@@ -365,7 +373,8 @@ QS_CLI_COMMAND(g_recover, "recover", "recover <FILE> [--all | <MAC>...] [--secon
                "shows their progress and outcome. It ends when every unit asked for has\n"
                "ended; a named unit not found within 60 s is given up. Recovery mode is\n"
                "switched off on the way out, also on Ctrl+C.\n"
-               "  --all        program every unit found (ends once those found have ended)\n"
+               "  --all        program every unit found (ends once those found have ended and\n"
+               "               no other unit has come up for 8 s)\n"
                "  --seconds N  run at least N seconds (0-86400), so that units announcing late\n"
                "               are still found; without units asked for it only lists them\n"
                "  --json       one array on stdout, one object per unit: \"address\", \"mac\"\n"

@@ -52,8 +52,10 @@ took() { echo "  ($(( ($(date +%s%N) - started) / 1000000 )) ms)"; }
 prefixed() {  # command, file
   ! sed 's/\r$//' "$2" | grep -vE "^(quillscan-cli $1: |usage: quillscan-cli $1 |  )" | grep -q .
 }
-json() {  # python expression over j (the document on stdin); status 0 when true
-  python3 -c "import json,sys; j=json.load(sys.stdin); sys.exit(0 if ($1) else 1)"
+# The output file's JSON against a python expression over j; the check shows the document.
+jcheck() {  # description, expression
+  python3 -c "import json,sys; j=json.load(sys.stdin); sys.exit(0 if ($2) else 1)" <"$out" 2>/dev/null
+  check "$1 ($(tr -d '\n' <"$out"))" $?
 }
 
 dir=$(mktemp -d /tmp/qs-cli-fw.XXXXXX)
@@ -129,14 +131,13 @@ prefixed update "$out.err"; check "progress lines start with the command" $?
 
 written=$(field "$s" bytes_written)
 run 0 "$out" update "$s" "$new" --json; check "a second update" $?; took
-json 'j == {"status": 0, "before": [1, 250], "after": [1, 250], "file": [1, 250]}' <"$out"; check "--json: status 0, nothing to do ($(cat "$out"))" $?
+jcheck "--json: status 0, nothing to do" 'j == {"status": 0, "before": [1, 250], "after": [1, 250], "file": [1, 250]}'
 [ "$(field "$s" bytes_written)" = "$written" ]; check "and nothing written" $?
 [ "$(wc -l <"$out")" = 1 ]; check "--json: stdout holds the object only" $?
 
 o=$(sim add "model=KV3R segment=B loader_delay=200 app_delay=200 wpboot_interval=200 fw_file=$old loader=older" | sed -n 's/^mac=//p')
 run 0 "$out" update "${o//-/:}" "$new" --json; check "update through the older loader, on the other subnet" $?; took
-json 'j["status"] == 1 and j["before"] == [1, 100] and j["after"] == [1, 250] and j["file"] == [1, 250]' <"$out"
-check "--json: 1.100 to 1.250 ($(cat "$out"))" $?
+jcheck "--json: 1.100 to 1.250" 'j["status"] == 1 and j["before"] == [1, 100] and j["after"] == [1, 250] and j["file"] == [1, 250]'
 [ "$(field "$o" ram_source)" = older ] && [ "$(field "$o" fw_info)" = 1.250 ]; check "the RAM program uploaded, the flash holds 1.250" $?
 
 f=$(dev fw_challenge=none)
@@ -144,16 +145,15 @@ run 1 "$out" update "$f" "$new"; check "a device that sends no challenge fails" 
 grep -q -- "^quillscan-cli update: the update failed: -7: the device sent no valid reboot challenge within 5 s; the device answers with firmware 1.100" "$out.err"
 check "says what the status means and what the device holds" $?
 run 1 "$out" update "$f" "$new" --json; check "fails with --json too" $?
-json 'j == {"status": -7, "before": [1, 100], "after": [1, 100], "file": [1, 250]}' <"$out"; check "--json of a failure ($(cat "$out"))" $?
+jcheck "--json of a failure" 'j == {"status": -7, "before": [1, 100], "after": [1, 100], "file": [1, 250]}'
 
 # ---- recover ----
 sim reset >/dev/null
 u1=$(sim add "model=KV1R segment=A stuck=1 loader=stream fw_file=$old app_delay=200" | sed -n 's/^mac=//p')
 u2=$(sim add "model=KV3R segment=B stuck=1 loader=older fw_file=$old wpboot_interval=200 app_delay=200" | sed -n 's/^mac=//p')
 run 0 "$out" recover "$new" --all --json; check "recover --all of two stuck units" $?; took
-json "len(j) == 2 and sorted(u['mac'] for u in j) == sorted(['$u1', '$u2']) and all(u['status'] == 1 for u in j)" <"$out"
-check "--json: both programmed ($(cat "$out"))" $?
-json "all(len(u['address'].split('.')) == 4 and u['address'].startswith('10.7') for u in j)" <"$out"; check "--json: their addresses" $?
+jcheck "--json: both programmed" "len(j) == 2 and sorted(u['mac'] for u in j) == sorted(['$u1', '$u2']) and all(u['status'] == 1 for u in j)"
+jcheck "--json: their addresses" "all(len(u['address'].split('.')) == 4 and u['address'].startswith('10.7') for u in j)"
 grep -q "^quillscan-cli recover: found: 10.71.[0-9.]* $u1" "$out.err"; check "lists a unit as found" $?
 grep -q "^quillscan-cli recover: $u2 at 10.72.[0-9.]* ended with 1: firmware written" "$out.err"; check "shows a unit's outcome" $?
 prefixed recover "$out.err"; check "recover's lines start with the command" $?
@@ -164,7 +164,7 @@ wait_field "$u1" state online 10 && wait_field "$u2" state online 10; check "bot
 sim set "$u1" stuck=1 >/dev/null
 sim set "$u2" stuck=1 >/dev/null
 run 0 "$out" recover "$new" "$u2" --seconds 4 --json; check "recover by MAC" $?; took
-json "{u['mac']: u['status'] for u in j} == {'$u1': None, '$u2': 0}" <"$out"; check "--json: the named unit ends with 0, the other not touched ($(cat "$out"))" $?
+jcheck "--json: the named unit ends with 0, the other not touched" "{u['mac']: u['status'] for u in j} == {'$u1': None, '$u2': 0}"
 [ "$(field "$u1" state)" = loader ]; check "the unit not named stays in its boot loader" $?
 [ $(( ($(date +%s%N) - started) / 1000000 )) -ge 4000 ]; check "ran at least the seconds asked for" $?
 
@@ -201,22 +201,21 @@ grep -q "^  mac     (tag 0x02, 6 bytes): $p$" "$out"; check "its MAC" $?
 grep -q "^  serial  (tag 0x03, 8 bytes): QS004711$" "$out"; check "its serial" $?
 wait_field "$p" state online 10
 run 0 "$out" product-data "${p//-/:}" --json; check "product data as JSON" $?; took
-json "j['valid'] is True and j['calibration'] == '${area:0:64}' and [i['name'] for i in j['items']] == ['format', 'model', 'mac', 'serial', 'end'] and j['items'][0]['value'] == 1 and j['items'][2]['value'] == '$p'" <"$out"
-check "--json: the record and its items" $?
+jcheck "--json: the record and its items" "j['valid'] is True and j['calibration'] == '${area:0:64}' and [i['name'] for i in j['items']] == ['format', 'model', 'mac', 'serial', 'end'] and j['items'][0]['value'] == 1 and j['items'][2]['value'] == '$p'"
 wait_field "$p" state online 10
 run 0 "$out" product-data "$p" --erase --yes; check "erase without asking" $?; took
 grep -q "product record erased (read back: invalid)" "$out"; check "says the record is gone" $?
 [ "$(field "$p" pd_record)" = invalid ]; check "the device's record is invalid" $?
 wait_field "$p" state online 10
 run 0 "$out" product-data "$p" --json; check "read after the erase" $?
-json "j['valid'] is False" <"$out"; check "--json: no longer valid" $?
+jcheck "--json: no longer valid" "j['valid'] is False"
 
 if [ "${QS_CLI_LONG:-0}" = 1 ]; then
   # A unit left in its boot loader by a failed write: not back within 30 s.
   sim reset >/dev/null
   e=$(dev write_fault=erro)
   run 1 "$out" update "$e" "$new" --json; check "a device that reports an error while writing fails" $?; took
-  json 'j["status"] == -25 and j["after"] is None' <"$out"; check "--json: -25, the unit is not back ($(cat "$out"))" $?
+  jcheck "--json: -25, the unit is not back" 'j["status"] == -25 and j["after"] is None'
   grep -q -- "-25: the device reported an error while writing; the device was not seen again within 30 s" "$out.err"
   check "says it may wait in its boot loader" $?
   grep -q "quillscan-cli recover" "$out.err"; check "and how to bring it back" $?
