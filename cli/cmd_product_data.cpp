@@ -128,7 +128,12 @@ std::string ItemValue(const fw::RecordItem& it, bool* number) {
     return std::to_string(it.data[0]);
   }
   if (it.tag == fw::kItemMac && it.length == 6) return bytes::FormatMac(it.data);
-  if (it.tag == fw::kItemModel || it.tag == fw::kItemSerial) return Printable(it.data, it.length);
+  if (it.tag == fw::kItemModel || it.tag == fw::kItemSerial) {
+    // The model code is padded to its 8 bytes with NULs.
+    size_t n = it.length;
+    while (n > 0 && it.data[n - 1] == 0) --n;
+    return Printable(it.data, n);
+  }
   return it.length ? bytes::HexText(it.data, it.length) : std::string();
 }
 

@@ -196,12 +196,12 @@ run 0 "$out" product-data "$p"; check "product data read" $?; took
 grep -q "^calibration: ${area:0:64}$" "$out"; check "shows the calibration bytes" $?
 grep -q "^record: valid$" "$out"; check "the record is valid" $?
 grep -q "^  format  (tag 0xF0, 1 bytes): 1$" "$out"; check "its format" $?
-grep -q "^  model   (tag 0x01, 8 bytes): KV1R" "$out"; check "its model code" $?
+grep -q "^  model   (tag 0x01, 8 bytes): KV1R$" "$out"; check "its model code, without its padding" $?
 grep -q "^  mac     (tag 0x02, 6 bytes): $p$" "$out"; check "its MAC" $?
 grep -q "^  serial  (tag 0x03, 8 bytes): QS004711$" "$out"; check "its serial" $?
 wait_field "$p" state online 10
 run 0 "$out" product-data "${p//-/:}" --json; check "product data as JSON" $?; took
-jcheck "--json: the record and its items" "j['valid'] is True and j['calibration'] == '${area:0:64}' and [i['name'] for i in j['items']] == ['format', 'model', 'mac', 'serial', 'end'] and j['items'][0]['value'] == 1 and j['items'][2]['value'] == '$p'"
+jcheck "--json: the record and its items" "j['valid'] is True and j['calibration'] == '${area:0:64}' and [i['name'] for i in j['items']] == ['format', 'model', 'mac', 'serial', 'end'] and j['items'][0]['value'] == 1 and j['items'][1]['value'] == 'KV1R' and j['items'][2]['value'] == '$p' and j['items'][3]['value'] == 'QS004711'"
 wait_field "$p" state online 10
 run 0 "$out" product-data "$p" --erase --yes; check "erase without asking" $?; took
 grep -q "product record erased (read back: invalid)" "$out"; check "says the record is gone" $?
@@ -209,6 +209,11 @@ grep -q "product record erased (read back: invalid)" "$out"; check "says the rec
 wait_field "$p" state online 10
 run 0 "$out" product-data "$p" --json; check "read after the erase" $?
 jcheck "--json: no longer valid" "j['valid'] is False"
+# A read that fails is told by the bytes alone: said, and no success.
+r=$(sim add "model=KV2R segment=B loader_delay=200 app_delay=200 read_fault=erro read_fault_at=product" | sed -n 's/^mac=//p')
+run 1 "$out" product-data "$r"; check "a failing read fails" $?; took
+grep -q "^quillscan-cli product-data: the read failed" "$out.err"; check "says the read failed" $?
+! grep -q "^record:" "$out"; check "and shows no record" $?
 
 if [ "${QS_CLI_LONG:-0}" = 1 ]; then
   # A unit left in its boot loader by a failed write: not back within 30 s.
