@@ -44,6 +44,7 @@ run() {  # expected status, output file, arguments... (stdin: none)
   started=$(date +%s%N)
   timeout 200 "${cli[@]}" "$@" >"$out" 2>"$out.err" </dev/null
   local rc=$?
+  sed -i 's/\r$//' "$out" "$out.err"  # the Windows build ends lines with CR LF
   [ "$rc" = "$want" ] || { echo "  exit $rc (wanted $want) for: $*"; sed 's/^/  | /' "$out" "$out.err"; return 1; }
 }
 took() { echo "  ($(( ($(date +%s%N) - started) / 1000000 )) ms)"; }
@@ -61,6 +62,13 @@ jcheck() {  # description, expression
 dir=$(mktemp -d /tmp/qs-cli-fw.XXXXXX)
 out=$dir/out
 trap 'rm -rf "$dir"' EXIT
+if [ -n "$pfx" ]; then
+  # One Wine server for every run of the program here (in this network):
+  # started anew for each one it costs seconds. The Windows tests run one at
+  # a time, and the network's cleanup ends it should this script not.
+  wineserver -p >/dev/null 2>&1
+  trap 'wineserver -k >/dev/null 2>&1; rm -rf "$dir"' EXIT
+fi
 # The library's device logs stay in this run (Linux build).
 export QS_COMMON_APPDATA=$dir/appdata
 
