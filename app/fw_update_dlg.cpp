@@ -6,7 +6,7 @@
 #include "app/dialog.h"
 #include "app/logic/firmware_choice.h"
 #include "app/logic/fw_update_steps.h"
-#include "app/logic/kvxr_status.h"
+#include "app/logic/update_outcome.h"
 #include "app/pages.h"
 #include "app/progress_dlg.h"
 #include "app/resource.h"
@@ -113,7 +113,7 @@ class DlgFwUpdate : public DialogBase {
       if (g_active == this) g_active = nullptr;
       ShowMessage(hwnd(),
                   L"Failed to start firmware update.\n\n" +
-                      FromAnsi(KvxrStatusMeaning(KvxrCall::UpdateFirmware, r)) + L" (" + std::to_wstring(r) + L")",
+                      FromAnsi(UpdateStartMeaning(r)) + L" (" + std::to_wstring(r) + L")",
                   MB_OK | MB_ICONERROR);
       return;
     }
@@ -146,7 +146,7 @@ class DlgFwUpdate : public DialogBase {
     if (steps_.finished() && !steps_.succeeded() && steps_.step() == FwUpdateSteps::kIdle && !told_) {
       // The bar says that it failed; this line says why.
       told_ = true;
-      std::wstring why = steps_.status() != 0 ? FromAnsi(UpdateStatusMeaning(steps_.status())) + L" (" +
+      std::wstring why = steps_.status() != 0 ? FromAnsi(UpdateResultMeaning(steps_.status())) + L" (" +
                                                     std::to_wstring(steps_.status()) + L")."
                                               : std::wstring(L"The library reported a failure.");
       why[0] = static_cast<wchar_t>(towupper(why[0]));

@@ -14,8 +14,10 @@ std::vector<Command>& Registry() {
   return r;
 }
 
-// Finding devices first, then what is done to one, then the firmware file.
-const char* const kOrder[] = {"discover", "wink", "set-ip", "reboot", "opmode", "image"};
+// Finding devices first, then what is done to one, its firmware and product
+// data, then the firmware file.
+const char* const kOrder[] = {"discover", "wink",   "set-ip",       "reboot", "opmode",
+                               "update",   "recover", "product-data", "image"};
 
 size_t Rank(const Command& c) {
   size_t n = sizeof kOrder / sizeof kOrder[0];

@@ -1,6 +1,5 @@
 #include "app/logic/kvxr_status.h"
 
-#include "firmware/update_status.h"
 #include "library/config_jobs.h"
 #include "library/library_state.h"
 
@@ -38,49 +37,7 @@ const char* SetConfigMeaning(int32_t st) {
   return nullptr;
 }
 
-const char* UpdateMeaning(int32_t st) {
-  using namespace qs::fw;
-  switch (st) {
-    case kUpdateWritten: return "the firmware was written and verified, and the device started it";
-    case kUpdateAlreadyCurrent: return "the device already had this firmware, and started it";
-    case kUpdateNoChallenge: return "the device did not answer the restart request within 5 s";
-    case kUpdateStillDiffers: return "a block still differed after writing";
-    case kUpdateNoRecoveryAnswer: return "the device did not come back in its boot loader within 60 s";
-    case kUpdateStreamingFailed: return "the boot program could not be offered on the device's interface";
-    case kUpdateWatchFailed: return "the wait for the device's boot loader could not be set up";
-    case kUpdateStreamJobFailed: return "the programming could not be started";
-    case kUpdateStreamJobSilent: return "the programming stopped reporting for 15 s";
-    case kUpdateConnectFailed: return "the programming connection to the device failed";
-    case kUpdateBadDigestReply: return "the device gave a bad or no answer when asked to compare its memory";
-    case kUpdateDeviceError: return "the device reported an error while writing";
-    case kUpdateProductCheckFailed: return "the device's product data failed its check (nothing was written)";
-    case kUpdateProductReadFailed: return "the device's product data could not be read";
-    case kUpdateProductMigrateFailed: return "the device's product data could not be written";
-    case kUpdateBadReadReply: return "the device gave a bad or no answer when asked to read its memory";
-    case kUpdateRebootSocketFailed: return "no socket for the restart request";
-    case kUpdateSendFailed: return "sending to the device failed";
-    case kUpdateChallengeReceiveError: return "receive error while waiting for the device's restart challenge";
-    case kUpdateChunkUnavailable: return "a block of the firmware file could not be taken";
-  }
-  return nullptr;
-}
-
-const char* UpdateStartMeaning(int32_t st) {
-  switch (st) {
-    case kUnknownDevice: return "unknown device (not in the last scan)";
-    case kBadArgument: return "no firmware file is loaded";
-    case -102: return "the update could not be started";
-    case -103: return "recovery mode is on";
-  }
-  return nullptr;
-}
-
 }  // namespace
-
-std::string UpdateStatusMeaning(int32_t st) {
-  const char* m = UpdateMeaning(st);
-  return m ? m : "unexpected status";
-}
 
 std::string KvxrStatusMeaning(KvxrCall call, int32_t st) {
   const char* m = nullptr;
@@ -97,7 +54,6 @@ std::string KvxrStatusMeaning(KvxrCall call, int32_t st) {
         break;
       case KvxrCall::SetNetworkCfg:
       case KvxrCall::WriteOperationMode: m = SetConfigMeaning(st); break;
-      case KvxrCall::UpdateFirmware: m = UpdateStartMeaning(st); break;
     }
   }
   return m ? m : "unexpected status";

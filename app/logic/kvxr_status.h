@@ -6,11 +6,7 @@
 
 namespace qs::app {
 
-enum class KvxrCall { SetNetworkCfg, Reboot, WriteOperationMode, ReadOperationMode, UpdateFirmware };
-
-// The final status of a firmware update (the update callback's event 4):
-// written, already up to date, or what went wrong.
-std::string UpdateStatusMeaning(int32_t status);
+enum class KvxrCall { SetNetworkCfg, Reboot, WriteOperationMode, ReadOperationMode };
 
 // One phrase without a final full stop; "unexpected status" for a status the
 // call does not give.

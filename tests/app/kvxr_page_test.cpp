@@ -196,12 +196,4 @@ TEST(KvxrPageTest, EveryStatusOfACallHasAMeaning) {
   EXPECT_EQ(KvxrStatusMeaning(KvxrCall::SetNetworkCfg, -210), "unexpected status");
   EXPECT_EQ(KvxrStatusMeaning(KvxrCall::ReadOperationMode, -101), "no room for the answer");
   EXPECT_NE(KvxrStatusMeaning(KvxrCall::Reboot, -1), "unexpected status");
-
-  // The update: starting it, and its final status.
-  for (int32_t st : {-100, -101, -102, -103})
-    EXPECT_NE(KvxrStatusMeaning(KvxrCall::UpdateFirmware, st), "unexpected status") << st;
-  for (int32_t st : {1, 0, -7, -9, -18, -19, -20, -21, -22, -23, -24, -25, -26, -27, -28, -29, -100, -104, -105, -107})
-    EXPECT_NE(UpdateStatusMeaning(st), "unexpected status") << st;
-  EXPECT_EQ(UpdateStatusMeaning(-18), "the device did not come back in its boot loader within 60 s");
-  EXPECT_EQ(UpdateStatusMeaning(-3), "unexpected status");
 }

@@ -53,7 +53,7 @@ mac=02:aa:00:00:00:01
 # The commands in the order a technician meets them.
 run 0 "$out" --help; check "--help" $?
 order=$(sed -n 's/^  quillscan-cli \([a-z-]*\).*/\1/p' "$out" | tr '\n' ' ')
-[ "$order" = "discover wink set-ip reboot opmode image " ]; check "commands listed in a fixed order ($order)" $?
+[ "$order" = "discover wink set-ip reboot opmode update recover product-data image " ]; check "commands listed in a fixed order ($order)" $?
 
 # Malformed input is refused before anything is sent.
 sim clearlog >/dev/null

@@ -1,0 +1,219 @@
+// quillscan-cli update: what the program's firmware dialog does for a KV-xR
+// device: loads the file, runs the library's update with its progress, then
+// looks for the device until it is back and checks the version it reports.
+#include <picojson.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/logic/update_outcome.h"
+#include "cli/command.h"
+#include "cli/support_firmware.h"
+#include "cli/support_kvxr.h"
+#include "cli/support_progress.h"
+#include "cli/support_spinner.h"
+#include "library/KV-xR_update.h"
+#include "platform/tick.h"
+
+namespace qs::cli {
+
+namespace {
+
+constexpr const char* kCmd = "update";
+constexpr uint32_t kComeBackMs = 30000;
+constexpr uint32_t kProbeMs = 2000;
+// The job reports at least once a second while it waits and ends itself
+// after 15 s without a word from the device; this only guards against a
+// library that falls silent.
+constexpr uint32_t kSilenceLimitMs = 90000;
+constexpr uint32_t kUpdateLimitMs = 15 * 60 * 1000;
+
+constexpr int32_t kKindPreparing = 1;
+constexpr int32_t kKindProgramming = 3;
+constexpr int32_t kKindEnded = 4;
+
+struct UpdateEvent {
+  int32_t kind, value;
+};
+std::vector<UpdateEvent> g_events;
+int32_t g_device = 0;
+
+void OnUpdate(int32_t device, int32_t kind, int32_t value) {
+  if (device == g_device && g_events.size() < 100000) g_events.push_back(UpdateEvent{kind, value});
+}
+
+app::Version Of(const disc::VersionPair& v) { return app::Version{v.major, v.minor}; }
+
+// Runs the update until its final status; false when the library fell
+// silent or the time ran out (the job is then aborted).
+bool RunUpdate(LibraryHost& host, int32_t handle, int32_t* status) {
+  ProgressLine progress(kCmd);
+  g_events.clear();
+  g_device = handle;
+  const uint32_t start = plat::TickCount();
+  uint32_t lastWord = start;
+  bool programming = false;
+  size_t seen = 0;
+  for (;;) {
+    host.Run(200);
+    for (; seen < g_events.size(); ++seen) {
+      const UpdateEvent e = g_events[seen];
+      lastWord = plat::TickCount();
+      if (e.kind == kKindEnded) {
+        progress.Clear();
+        *status = e.value;
+        return true;
+      }
+      if (e.kind == kKindPreparing) {
+        if (e.value <= 0) progress.Note("restarting the device into its boot loader");
+        else progress.Countdown("waiting for the boot loader", static_cast<uint32_t>(e.value));
+      } else if (e.kind == kKindProgramming) {
+        if (!programming) progress.Note("the boot loader answered; comparing and writing");
+        else progress.Percent("writing", e.value < 0 ? 0u : static_cast<uint32_t>(e.value));
+        programming = true;
+      }
+    }
+    if (plat::TicksSince(lastWord) >= kSilenceLimitMs || plat::TicksSince(start) >= kUpdateLimitMs) {
+      progress.Clear();
+      KVxR_AbortUpdate(handle);
+      Error(kCmd, "the library reported nothing about the update for " +
+                      std::to_string(plat::TicksSince(lastWord) / 1000) + " s; given up");
+      return false;
+    }
+  }
+}
+
+// Looks for the device until it reports a version, at most kComeBackMs.
+bool WaitUntilBack(LibraryHost& host, bool limited, const KvxrDevice& before, KvxrDevice* back) {
+  Spinner spinner(kCmd, "waiting for the device");
+  const uint32_t start = plat::TickCount();
+  for (;;) {
+    uint32_t spent = plat::TicksSince(start);
+    if (spent >= kComeBackMs) return false;
+    uint32_t left = kComeBackMs - spent;
+    uint32_t probeStart = plat::TickCount();
+    KvxrDevice now;
+    bool answered = ProbeKvxrDevice(host, limited, before.d.mac, left < kProbeMs ? left : kProbeMs, &now);
+    // A device that did not answer the version query is asked again.
+    if (answered && !app::IsZero(Of(now.d.version))) {
+      *back = now;
+      return true;
+    }
+    uint32_t used = plat::TicksSince(probeStart);
+    spent = plat::TicksSince(start);
+    if (answered && used < kProbeMs && spent < kComeBackMs) {
+      uint32_t rest = kProbeMs - used;
+      host.Run(rest < kComeBackMs - spent ? rest : kComeBackMs - spent);
+    }
+  }
+}
+
+int RunUpdateCommand(const std::vector<std::string>& all) {
+  std::vector<std::string> args;
+  const bool limited = TakeLimitedBroadcastOption(all, &args);
+  bool json = false;
+  std::vector<std::string> pos;
+  for (const std::string& a : args) {
+    if (a == "--json") json = true;
+    else if (a.size() > 1 && a[0] == '-' && a[1] == '-') return UsageError(kCmd, "unknown option '" + a + "'");
+    else pos.push_back(a);
+  }
+  if (pos.size() != 2)
+    return UsageError(kCmd, pos.size() < 2 ? "a device and a firmware file are needed" : "one device and one file only");
+  DeviceTarget target;
+  std::string why;
+  if (!ParseDeviceTarget(pos[0], &target, &why)) return UsageError(kCmd, why);
+  // What is said along the way: on stdout, or with --json on stderr.
+  auto say = [json](const std::string& text) {
+    if (json) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "quillscan-cli %s: %s\n", kCmd, text.c_str());
+    } else {
+      std::printf("%s\n", text.c_str());
+      std::fflush(stdout);
+    }
+  };
+
+  app::Version file;
+  if (!LoadFirmwareArgument(kCmd, pos[1], &file)) return kExitFailed;
+  LibraryHost host;
+  KvxrDevice device;
+  if (!OpenAndFindKvxrDevice(host, kCmd, target, limited, &device, "; nothing was changed")) return kExitFailed;
+  const std::string mac = MacText(device.d.mac);
+  const app::Version before = Of(device.d.version);
+  say(device.model + " " + mac + " at " + device.Address() + ": firmware " +
+      (app::IsZero(before) ? std::string("unknown") : app::VersionText(before)) + "; the file holds " +
+      app::VersionText(file));
+
+  int32_t st = KVxR_UpdateFirmware(device.handle, OnUpdate);
+  if (st != 0) {
+    Error(kCmd, "the update did not start: " + std::to_string(st) + ": " + app::UpdateStartMeaning(st));
+    return kExitFailed;
+  }
+  int32_t status = 0;
+  if (!RunUpdate(host, device.handle, &status)) {
+    LetScansEnd(host);
+    return kExitFailed;
+  }
+  say("update ended with " + std::to_string(status) + ": " + app::UpdateResultMeaning(status));
+
+  KvxrDevice back;
+  bool isBack = WaitUntilBack(host, limited, device, &back);
+  const app::Version after = isBack ? Of(back.d.version) : app::Version{};
+  if (isBack) say(back.model + " " + mac + " is back at " + back.Address() + " with firmware " + app::VersionText(after));
+  LetScansEnd(host);
+  host.Close();
+
+  if (json) {
+    picojson::object o;
+    o["status"] = picojson::value(static_cast<double>(status));
+    o["before"] = VersionJson(before);
+    o["after"] = isBack ? VersionJson(after) : picojson::value();
+    o["file"] = VersionJson(file);
+    std::printf("%s\n", picojson::value(o).serialize().c_str());
+    std::fflush(stdout);
+  }
+  switch (app::JudgeUpdate(status, isBack, after, file)) {
+    case app::UpdateVerdict::Done:
+      return kExitOk;
+    case app::UpdateVerdict::Failed:
+      Error(kCmd, "the update failed: " + std::to_string(status) + ": " + app::UpdateResultMeaning(status) +
+                      (isBack ? "; the device answers with firmware " + app::VersionText(after)
+                              : "; the device was not seen again within " + std::to_string(kComeBackMs / 1000) +
+                                    " s (a unit left in its boot loader is brought back with 'quillscan-cli recover')"));
+      return kExitFailed;
+    case app::UpdateVerdict::NotBack:
+      Error(kCmd, "the update ended with " + std::to_string(status) + " but " + mac + " was not seen again within " +
+                      std::to_string(kComeBackMs / 1000) + " s: its version is not confirmed");
+      return kExitFailed;
+    case app::UpdateVerdict::OtherVersion:
+      Error(kCmd, "the update ended with " + std::to_string(status) + " but " + mac + " came back with firmware " +
+                      app::VersionText(after) + ", not the file's " + app::VersionText(file) + ": not updated");
+      return kExitFailed;
+  }
+  return kExitFailed;
+}
+
+}  // namespace
+
+QS_CLI_COMMAND(g_update, "update", "update <MAC|address> <FILE> [--xp] [--json]",
+               "Updates the firmware of a KV-xR device as the program's firmware dialog does:\n"
+               "loads the file (Intel HEX or S-record), finds the device by a scan, restarts it\n"
+               "into its boot loader and writes the parts of the image that differ. Progress\n"
+               "goes to stderr (the countdown while the device restarts, the percentage while\n"
+               "it writes). Then it looks for the device until it is back (at most 30 s) and\n"
+               "reads the version it reports.\n"
+               "  --xp    the scans send to each interface's directed broadcast instead of\n"
+               "          255.255.255.255\n"
+               "  --json  once the update has ended, one object on stdout: \"status\" (the\n"
+               "          library's final status), \"before\" and \"after\" (the device's version,\n"
+               "          [major, minor]; null when unknown, \"after\" null when the device\n"
+               "          did not come back) and \"file\" (the file's version)\n"
+               "Exit status: 0 the update ended with 1 (written) or 0 (already up to date) and\n"
+               "the device came back with the file's version; 1 failed (the reason is\n"
+               "printed, also when the device came back with another version); 2 usage error.",
+               RunUpdateCommand);
+
+}  // namespace qs::cli
