@@ -2,7 +2,7 @@
 // the bytes it is given, every item it names lies inside the walked part, and
 // a record is only valid when its walk completes. The same bytes taken as an
 // old configuration block build a record that is valid and holds that
-// block's model code, MAC and serial.
+// block's model code, MAC and serial (no serial item when it has none).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -49,8 +49,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::abort();
     if (model.tag != kItemModel || model.length != kModelCodeSize ||
         std::memcmp(model.data, data + kOldModelAt, kModelCodeSize) != 0 || mac.tag != kItemMac ||
-        mac.length != 6 || std::memcmp(mac.data, data + kOldMacAt, 6) != 0 || sn.tag != kItemSerial ||
-        sn.length != serial.size() || std::memcmp(sn.data, serial.data(), serial.size()) != 0)
+        mac.length != 6 || std::memcmp(mac.data, data + kOldMacAt, 6) != 0)
+      std::abort();
+    // no serial, no serial item: the end item follows the MAC
+    if (serial.empty() ? sn.tag != kItemEnd
+                       : sn.tag != kItemSerial || sn.length != serial.size() ||
+                             std::memcmp(sn.data, serial.data(), serial.size()) != 0)
       std::abort();
     uint8_t block[kConfigBlockSize];
     if (!BuildConfigBlock(data, size, block) || std::memcmp(block + 6, data + kOldMacAt, 6) != 0) std::abort();
