@@ -13,8 +13,8 @@
 #     least 0.9. Also each chunk's transfer alone, and the whole session;
 #   - the bytes written to a device that is already up to date; goal 0.
 # The image: about 1 MiB of random bytes in two chunks (0x4000-0x3DFFF with
-# fw.info, 0x40000-0xFDFFF), written three times (new, old, new: every chunk
-# differs each time), then once more unchanged.
+# fw.info, 0x40000-0xFDFFF), written five times (new and old in turn: every
+# chunk differs each time), then once more unchanged. Plain transfers: nine.
 #
 #   bench/update.sh [loader]      stream (default) or older
 #
@@ -147,7 +147,7 @@ sim() {  # control-port commands, one per argument; output without the OK lines
 }
 export QS_COMMON_APPDATA=$work/appdata
 sim clearlog >/dev/null
-"$probe" update "$mac" "$work/new.hex" "$work/old.hex" "$work/new.hex" >"$work/probe1" 2>"$work/probe1.err"
+"$probe" update "$mac" "$work/new.hex" "$work/old.hex" "$work/new.hex" "$work/old.hex" "$work/new.hex" >"$work/probe1" 2>"$work/probe1.err"
 rc1=$?
 sim "show $mac" >"$work/show1"
 "$probe" update "$mac" "$work/new.hex" >"$work/probe2" 2>"$work/probe2.err"
@@ -159,7 +159,7 @@ ip netns exec "$QS_NET_DEVNS" python3 "$work/plain_rx.py" "$QS_NET_SIM" 7810 "$w
 rx=$!
 for _ in $(seq 1 50); do [ -e "$work/plain.ready" ] && break; sleep 0.1; done
 read -r s1 s2 <"$work/sizes"
-for _ in 1 2 3 4 5; do python3 "$work/plain_tx.py" "$QS_NET_SIM" 7810 "$s1" "$s2"; done
+for _ in 1 2 3 4 5 6 7 8 9; do python3 "$work/plain_tx.py" "$QS_NET_SIM" 7810 "$s1" "$s2"; done
 python3 "$work/plain_tx.py" "$QS_NET_SIM" 7810
 wait "$rx"
 echo "$rc1 $rc2" >"$work/rcs"
@@ -190,8 +190,8 @@ show1 = dict(l.strip().split("=", 1) for l in open(os.path.join(work, "show1")) 
 show2 = dict(l.strip().split("=", 1) for l in open(os.path.join(work, "show2")) if "=" in l)
 sizes = [int(x) for x in open(os.path.join(work, "sizes")).read().split()]
 image = sum(sizes)
-if len(ups) != 4 or any("start" not in u for u in ups):
-    sys.exit("update.sh: the probe did not run four updates:\n" + open(os.path.join(work, "probe1")).read()
+if len(ups) != 6 or any("start" not in u for u in ups):
+    sys.exit("update.sh: the probe did not run six updates:\n" + open(os.path.join(work, "probe1")).read()
              + open(os.path.join(work, "probe2")).read())
 
 print(f"loader={loader} image={image} bytes in {len(sizes)} chunks ({' + '.join(map(str, sizes))})")
@@ -229,7 +229,7 @@ for i, u in enumerate(ups):
     cells = []
     for name, a, b in phases:
         cells.append(f"{(b - a):8.1f}" if a is not None and b is not None else f"{'-':>8}")
-    label = ["write", "write", "write", "unchanged"][i]
+    label = "unchanged" if i == len(ups) - 1 else "write"
     print(f"{label:<10}{u['status']:>7} {''.join(cells)} {(app or t1) - t0:8.1f}{t1 - t0:8.1f}")
     # the write pass, device side: from the reply that let the first write
     # start (the compare's last digest) to the last byte taken; and each
@@ -266,8 +266,8 @@ print(f"transfers alone (each chunk's first byte to its last): {rates(transfer_r
 print(f"whole programming session (connect to APPL: product-data read, compare, write, verify) for the image: "
       f"median {med(sessions):.0f} MB/s, ratio to the plain pass {med(sessions) / med(plain_pass):.2f}")
 b1, b2 = int(show1.get("bytes_written", -1)), int(show2.get("bytes_written", -1))
-print(f"bytes written to the up-to-date device (goal 0): {b2 - b1} (status {ups[3]['status']}; "
+print(f"bytes written to the up-to-date device (goal 0): {b2 - b1} (status {ups[-1]['status']}; "
       f"device writes {show1.get('writes')} -> {show2.get('writes')}, version {show2.get('fw_info')})")
-ok = rcs == ["0", "0"] and [u["status"] for u in ups] == ["1", "1", "1", "0"] and b2 == b1
+ok = rcs == ["0", "0"] and [u["status"] for u in ups] == ["1"] * 5 + ["0"] and b2 == b1
 sys.exit(0 if ok else 1)
 PY
