@@ -59,7 +59,8 @@
 //          fw-challenge wpboot wpslct wpackl announcement oversize junk
 // winks lines: seq= rseq=(log seq) seg= src= dst= kind=text|auth hwid=HEX|-
 //   mac=MAC,MAC|- valid=0|1
-// fw lines:    seq= mac=MAC|- kind= [key=value...]
+// fw lines:    seq= mac=MAC|- kind= [key=value...] t=MS
+//   (t: the system's monotonic clock, milliseconds with three decimals)
 //   the reboot exchange: fw-challenge fw-challenge-withheld fw-answer-accepted
 //     fw-answer-refused (why=wrong|no-challenge|other-sender|expired|malformed)
 //   the loaders: loader (type=stream|older|never) stream-refused wpoffr-taken

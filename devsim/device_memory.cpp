@@ -62,7 +62,8 @@ void WriteRecord(Memory& m, const Identity& id) {
   item(0x01, code.data(), code.size());
   item(0x02, id.mac.data(), 6);
   std::string serial = id.serial.substr(0, kRecordSerialMax);
-  item(0x03, reinterpret_cast<const uint8_t*>(serial.data()), serial.size());
+  // no serial, no item: one of length 0 would end the record's walk
+  if (!serial.empty()) item(0x03, reinterpret_cast<const uint8_t*>(serial.data()), serial.size());
   item(0xFF, nullptr, 0);
   plat::Sha1Digest(r.data() + 20, r.size() - 20, r.data());
   m.Write(kRecordAddress, r.data(), r.size());

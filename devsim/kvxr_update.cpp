@@ -2,6 +2,8 @@
 // it starts, goes silent, or is given new settings.
 #include "devsim/kvxr_update.h"
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include "devsim/families.h"
@@ -79,8 +81,14 @@ void KvxrUpdate::Note(const Device& d, const std::string& kind, const std::strin
 }
 
 void KvxrUpdate::Note(const std::string& who, const std::string& kind, const std::string& detail) {
+  // t=: the system's monotonic clock in ms, so that a benchmark can line the
+  // device's steps up with the client's own clock
+  const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+                      std::chrono::steady_clock::now().time_since_epoch()).count();
+  char t[40];
+  std::snprintf(t, sizeof t, " t=%lld.%03lld", static_cast<long long>(us / 1000), static_cast<long long>(us % 1000));
   journal_->Push("seq=" + std::to_string(journal_->NextSeq()) + " mac=" + who + " kind=" + kind +
-                 (detail.empty() ? "" : " " + detail));
+                 (detail.empty() ? "" : " " + detail) + t);
 }
 
 SettingTable KvxrUpdate::Settings() const {

@@ -90,7 +90,10 @@ bool BuildProductRecord(const uint8_t* oldBlock, size_t oldSize, uint8_t* out, s
   if (!PutItem(out, capacity, &at, kItemFormat, &format, 1) ||
       !PutItem(out, capacity, &at, kItemModel, oldBlock + kOldModelAt, kModelCodeSize) ||
       !PutItem(out, capacity, &at, kItemMac, oldBlock + kOldMacAt, 6) ||
-      !PutItem(out, capacity, &at, kItemSerial, reinterpret_cast<const uint8_t*>(serial.data()), serial.size()) ||
+      // an empty serial item would end the walk before the end item that the
+      // digest covers: the record would never be valid
+      (!serial.empty() &&
+       !PutItem(out, capacity, &at, kItemSerial, reinterpret_cast<const uint8_t*>(serial.data()), serial.size())) ||
       !PutItem(out, capacity, &at, kItemEnd, nullptr, 0))
     return false;
   if (!plat::Sha1Digest(out + kRecordDigestSize, at - kRecordDigestSize, out)) return false;

@@ -16,7 +16,8 @@
 //           01 08 <model code>  bytes 22-29 of the old block
 //           02 06 <MAC>         bytes 0-5 of the old block
 //           03 n  <serial>      from byte 30 of the old block up to its first
-//                               NUL, at most 24 characters, no terminator
+//                               NUL, at most 24 characters, no terminator;
+//                               left out when empty (length 0 ends a walk)
 //           FF 00               end item
 // A record is valid when walking its items from byte 20 reaches an item with
 // tag 0xFF or length 0 without any item running past byte 480, and the SHA-1

@@ -3,6 +3,7 @@
 # sanitizers, coverage for every library) in their own build root and runs
 # each for a bounded time. Findings stay in <build>/fuzz/findings.
 #   scripts/fuzz.sh [seconds per target, default 60] [target...]
+# With QS_FUZZ_RUNS=N each target runs N executions instead (no time bound).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -46,12 +47,16 @@ for t in "${targets[@]}"; do
     *) seed=; [ -f "fuzz/$t.dict" ] && extra=(-dict="fuzz/$t.dict") ;;
   esac
   log=$dir/$t.log
-  echo "== $t: $secs s"
+  bound=(-max_total_time="$secs") what="$secs s"
+  [ -n "${QS_FUZZ_RUNS:-}" ] && bound=(-runs="$QS_FUZZ_RUNS") what="$QS_FUZZ_RUNS runs"
+  echo "== $t: $what"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    "$dir/fuzz/$t" -max_total_time="$secs" -timeout=10 -rss_limit_mb=1024 -print_final_stats=1 \
+    "$dir/fuzz/$t" "${bound[@]}" -timeout=10 -rss_limit_mb=1024 -print_final_stats=1 \
     -artifact_prefix="$findings/" "${extra[@]}" "$corpus" ${seed:+"$seed"} >"$log" 2>&1
   rc=$?
   runs=$(sed -n 's/^Done \([0-9]*\) runs in \([0-9]*\) second.*/\1 runs in \2 s/p' "$log" | tail -1)
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
+  [ -n "$rate" ] && runs="$runs, $rate exec/s"
   found=$(find "$findings" -type f | wc -l)
   cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1)
   line="$t: ${runs:-no completed run} ($cov), findings: $found"

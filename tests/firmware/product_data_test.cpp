@@ -161,6 +161,23 @@ TEST(ProductRecord, BuiltFromTheOldBlockValidatesAndCarriesItsItems) {
   EXPECT_EQ(std::memcmp(block + 36, digest, 20), 0);
 }
 
+TEST(ProductRecord, AnOldBlockWithoutSerialBuildsAValidRecordWithoutTheSerialItem) {
+  // An item of length 0 ends the walk, so an empty serial item would leave
+  // the end item outside the walk and the digest would never match.
+  auto old = OldBlock("KV1R", "");
+  uint8_t rec[kProductRecordSize];
+  size_t used = 0;
+  ASSERT_TRUE(BuildProductRecord(old.data(), old.size(), rec, sizeof rec, &used));
+  EXPECT_EQ(used, 20u + 3 + 10 + 8 + 2);
+  EXPECT_TRUE(ProductRecordValid(rec, sizeof rec));
+  RecordItem it;
+  ASSERT_TRUE(ProductRecordItem(rec, sizeof rec, 2, &it));
+  EXPECT_EQ(it.tag, kItemMac);
+  ASSERT_TRUE(ProductRecordItem(rec, sizeof rec, 3, &it));
+  EXPECT_EQ(it.tag, kItemEnd);
+  EXPECT_FALSE(ProductRecordItem(rec, sizeof rec, 4, &it));
+}
+
 // A unit's memory: erased flash with areas written, and faults at addresses.
 class FakeMemory : public DeviceMemory {
  public:
