@@ -173,7 +173,7 @@ bool DiscoveryDlg::OnInit() {
     MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&pageRect_), 2);
     DestroyWindow(placeholder);
   }
-  rmtPage_.Create(IDD_PAGE_RMT, hwnd());
+  firstFamilyPage_.Create(IDD_PAGE_RMT, hwnd());
   kvxrPage_.Create(IDD_PAGE_KVXR, hwnd());
 
   tray_.Init(hwnd(), Msg().tray, title_, smallIcon_);
@@ -254,7 +254,7 @@ void DiscoveryDlg::SelectRow(int row) {
 }
 
 void DiscoveryDlg::HidePages() {
-  ShowWindow(rmtPage_.hwnd(), SW_HIDE);
+  ShowWindow(firstFamilyPage_.hwnd(), SW_HIDE);
   ShowWindow(kvxrPage_.hwnd(), SW_HIDE);
 }
 
@@ -270,14 +270,14 @@ void DiscoveryDlg::ShowPageFor(int row) {
   };
   switch (PageFor(r->GetModelId())) {
     case PageKind::FirstFamily:
-      rmtPage_.SetAddress(r->GetAddress());
-      place(rmtPage_.hwnd());
+      firstFamilyPage_.SetAddress(r->GetAddress());
+      place(firstFamilyPage_.hwnd());
       ShowWindow(kvxrPage_.hwnd(), SW_HIDE);
       break;
     case PageKind::Kvxr:
       kvxrPage_.SetDevice(r);
       place(kvxrPage_.hwnd());
-      ShowWindow(rmtPage_.hwnd(), SW_HIDE);
+      ShowWindow(firstFamilyPage_.hwnd(), SW_HIDE);
       break;
     default:
       HidePages();

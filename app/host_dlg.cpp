@@ -6,12 +6,12 @@
 
 namespace qs::app {
 
-CMainDlg::~CMainDlg() {
+HostDlg::~HostDlg() {
   if (bigIcon_) DestroyIcon(bigIcon_);
   if (smallIcon_) DestroyIcon(smallIcon_);
 }
 
-int CMainDlg::Run() {
+int HostDlg::Run() {
   if (!Create(IDD_HOST, nullptr)) return 0;
   MSG m;
   while (GetMessageW(&m, nullptr, 0, 0) > 0) {
@@ -22,7 +22,7 @@ int CMainDlg::Run() {
   return 0;
 }
 
-bool CMainDlg::OnInit() {
+bool HostDlg::OnInit() {
   bigIcon_ = static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
                                            GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
   smallIcon_ = static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
@@ -38,7 +38,7 @@ bool CMainDlg::OnInit() {
   return false;
 }
 
-bool CMainDlg::OnCommand(int id, int, HWND) {
+bool HostDlg::OnCommand(int id, int, HWND) {
   if (id == IDOK) return true;
   if (id == IDCANCEL) {
     ShowWindow(hwnd(), SW_MINIMIZE);
@@ -47,7 +47,7 @@ bool CMainDlg::OnCommand(int id, int, HWND) {
   return false;
 }
 
-bool CMainDlg::OnMessage(UINT msg, WPARAM, LPARAM lp, LRESULT& result) {
+bool HostDlg::OnMessage(UINT msg, WPARAM, LPARAM lp, LRESULT& result) {
   if (msg == Msg().delayDestroy && Msg().delayDestroy) {
     DestroyWindow(hwnd());
     result = 0;
@@ -62,6 +62,6 @@ bool CMainDlg::OnMessage(UINT msg, WPARAM, LPARAM lp, LRESULT& result) {
   return false;
 }
 
-void CMainDlg::OnDestroy() { PostQuitMessage(0); }
+void HostDlg::OnDestroy() { PostQuitMessage(0); }
 
 }  // namespace qs::app

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "firmware/streamer.h"
+#include "library/KV-xR_update.h"
 #include "library/device_record.h"
 #include "library/scan_result.h"
 #include "platform/notify.h"
@@ -12,11 +13,6 @@
 #include "runtime/rc.h"
 
 namespace qs::kvxr {
-
-constexpr int32_t kOk = 0;
-constexpr int32_t kNoWindow = -1;
-constexpr int32_t kUnknownDevice = -100;
-constexpr int32_t kBadArgument = -101;
 
 // Runs once per host window: finds the caller's visible top-level window,
 // finds the RAM program, makes the firmware jobs' notification windows and the
@@ -39,8 +35,8 @@ void SetRecoveryModeOn(bool on);
 Ref<IScanResult> CurrentScanResult();
 void SetCurrentScanResult(IScanResult* result);
 
-// Copies the record of the handle from the current result: kOk, or
-// kUnknownDevice when there is no current result or the handle is not in it.
+// Copies the record of the handle from the current result: KVXR_OK, or
+// KVXR_UNKNOWN_DEVICE when there is no current result or the handle is not in it.
 int32_t LookUpDevice(int32_t handle, DeviceRecord* out);
 
 // The host window went away: winds up the scans and stops the thread pool.

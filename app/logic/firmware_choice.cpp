@@ -10,7 +10,7 @@ void FirmwareChoice::Offer(const std::u16string& path, int32_t libraryResult, st
   chosen_.version = v;
 }
 
-FirmwareFile& NewestFirmware() {
+FirmwareFile& LastAcceptedFirmware() {
   static FirmwareFile file;
   return file;
 }

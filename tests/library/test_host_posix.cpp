@@ -1,27 +1,24 @@
-#include "library/KV-xR_update.h"
-#include "platform/tick.h"
+#include "library/library_host.h"
 #include "tests/library/test_host.h"
 
 namespace qs::test {
 
+namespace {
+// Never destroyed: the window lives until the test closes it or the process ends.
+kvxr::LibraryHost& Host() {
+  static auto* host = new kvxr::LibraryHost;
+  return *host;
+}
+}  // namespace
+
 // The library makes this thread its host on its first call.
-bool OpenHost() { return true; }
+bool OpenHost() { return Host().Open(); }
 // Ends the host of the library linked into this program (the static core in
 // unit tests; for the shared library this only touches the program's own copy).
 void CloseHost() { plat::DestroyHost(plat::FindHostWindow()); }
 bool HostCloseReachesLibrary() { return false; }
 plat::HostWindow HostHandle() { return plat::FindHostWindow(); }
 
-void Pump(uint32_t ms, const std::atomic<bool>* until) {
-  const uint32_t start = plat::TickCount();
-  for (;;) {
-    if (until && until->load()) return;
-    uint32_t spent = plat::TicksSince(start);
-    if (spent >= ms) return;
-    uint32_t left = ms - spent;
-    // -1: not the host thread, so nothing will ever arrive here.
-    if (KVxR_DispatchNotifications(left < 20 ? left : 20) < 0) return;
-  }
-}
+void Pump(uint32_t ms, const std::atomic<bool>* until) { Host().Run(ms, until); }
 
 }  // namespace qs::test

@@ -1,0 +1,57 @@
+// What the platform layer relies on in the records and message parameters it
+// exchanges with Windows, checked by the compiler. The 32-bit product build is
+// where these can go wrong and where no test may run, so there a fault fails
+// the build.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <iphlpapi.h>
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+#include "platform/notify.h"
+
+namespace qs::plat {
+namespace {
+
+// Notification windows: a window handle travels as NotifyWindow and
+// HostWindow; PostNotify hands its numbers to PostMessageW as they are (a
+// device handle in lParam); the handler's pointer rides in CREATESTRUCTW and
+// then in GWLP_USERDATA.
+static_assert(sizeof(NotifyWindow) == sizeof(HWND) && sizeof(HostWindow) == sizeof(HWND), "window handles");
+static_assert(std::is_same_v<std::make_unsigned_t<WPARAM>, WPARAM> && sizeof(WPARAM) == sizeof(uintptr_t),
+              "wParam is an unsigned pointer-sized number");
+static_assert(std::is_same_v<std::make_signed_t<LPARAM>, LPARAM> && sizeof(LPARAM) == sizeof(intptr_t),
+              "lParam is a signed pointer-sized number");
+static_assert(sizeof(LPARAM) >= sizeof(int32_t), "a device handle fits lParam");
+static_assert(sizeof(LONG_PTR) == sizeof(void*), "GWLP_USERDATA holds a pointer");
+static_assert(std::is_same_v<WNDPROC, LRESULT(CALLBACK*)(HWND, UINT, WPARAM, LPARAM)>, "window procedures");
+static_assert(std::is_same_v<WNDENUMPROC, BOOL(CALLBACK*)(HWND, LPARAM)>, "EnumWindows passes a pointer in lParam");
+
+// SIO_GET_INTERFACE_LIST fills an array of INTERFACE_INFO, walked by its size.
+static_assert(sizeof(INTERFACE_INFO) == 76, "INTERFACE_INFO");
+static_assert(offsetof(INTERFACE_INFO, iiFlags) == 0 && offsetof(INTERFACE_INFO, iiAddress) == 4 &&
+                  offsetof(INTERFACE_INFO, iiBroadcastAddress) == 28 && offsetof(INTERFACE_INFO, iiNetmask) == 52,
+              "INTERFACE_INFO fields");
+static_assert(offsetof(sockaddr_in, sin_addr) == 4 && sizeof(in_addr) == 4, "an interface address");
+
+// GetAdaptersInfo fills a chain of IP_ADAPTER_INFO, followed through Next;
+// the buffer is sized in whole records. The fields read lie before the lease
+// times (whose width depends on the compiler's time_t).
+#ifdef _WIN64
+static_assert(sizeof(IP_ADAPTER_INFO) == 704, "IP_ADAPTER_INFO, 64-bit");
+static_assert(offsetof(IP_ADAPTER_INFO, DhcpEnabled) == 424 && offsetof(IP_ADAPTER_INFO, IpAddressList) == 440,
+              "IP_ADAPTER_INFO fields, 64-bit");
+static_assert(offsetof(IP_ADDR_STRING, IpAddress) == 8, "IP_ADDR_STRING, 64-bit");
+#else
+static_assert(sizeof(IP_ADAPTER_INFO) == 640, "IP_ADAPTER_INFO, 32-bit");
+static_assert(offsetof(IP_ADAPTER_INFO, DhcpEnabled) == 420 && offsetof(IP_ADAPTER_INFO, IpAddressList) == 428,
+              "IP_ADAPTER_INFO fields, 32-bit");
+static_assert(offsetof(IP_ADDR_STRING, IpAddress) == 4, "IP_ADDR_STRING, 32-bit");
+#endif
+static_assert(offsetof(IP_ADAPTER_INFO, Next) == 0 && sizeof(IP_ADDRESS_STRING) == 16, "the chain and the address text");
+
+}  // namespace
+}  // namespace qs::plat
