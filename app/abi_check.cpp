@@ -15,21 +15,22 @@ namespace {
 
 // The notification-area record is sent as the shell version the program is
 // written for (NOTIFYICONDATAW_V3_SIZE), with these fields filled.
+struct NotifyRecord {
+  size_t size, callbackMessage, icon, tip, info, timeout, infoTitle, infoFlags;
+};
 #ifdef _WIN64
-static_assert(NOTIFYICONDATAW_V3_SIZE == 968, "the notification record, 64-bit");
-static_assert(offsetof(NOTIFYICONDATAW, uCallbackMessage) == 24 && offsetof(NOTIFYICONDATAW, hIcon) == 32 &&
-                  offsetof(NOTIFYICONDATAW, szTip) == 40 && offsetof(NOTIFYICONDATAW, szInfo) == 304 &&
-                  offsetof(NOTIFYICONDATAW, uTimeout) == 816 && offsetof(NOTIFYICONDATAW, szInfoTitle) == 820 &&
-                  offsetof(NOTIFYICONDATAW, dwInfoFlags) == 948,
-              "notification record fields, 64-bit");
+constexpr NotifyRecord kNotify = {968, 24, 32, 40, 304, 816, 820, 948};
 #else
-static_assert(NOTIFYICONDATAW_V3_SIZE == 952, "the notification record is 952 bytes on 32-bit Windows");
-static_assert(offsetof(NOTIFYICONDATAW, uCallbackMessage) == 16 && offsetof(NOTIFYICONDATAW, hIcon) == 20 &&
-                  offsetof(NOTIFYICONDATAW, szTip) == 24 && offsetof(NOTIFYICONDATAW, szInfo) == 288 &&
-                  offsetof(NOTIFYICONDATAW, uTimeout) == 800 && offsetof(NOTIFYICONDATAW, szInfoTitle) == 804 &&
-                  offsetof(NOTIFYICONDATAW, dwInfoFlags) == 932,
-              "notification record fields, 32-bit");
+constexpr NotifyRecord kNotify = {952, 16, 20, 24, 288, 800, 804, 932};  // the product
 #endif
+static_assert(NOTIFYICONDATAW_V3_SIZE == kNotify.size, "the notification record's size");
+static_assert(offsetof(NOTIFYICONDATAW, uCallbackMessage) == kNotify.callbackMessage &&
+                  offsetof(NOTIFYICONDATAW, hIcon) == kNotify.icon && offsetof(NOTIFYICONDATAW, szTip) == kNotify.tip &&
+                  offsetof(NOTIFYICONDATAW, szInfo) == kNotify.info &&
+                  offsetof(NOTIFYICONDATAW, uTimeout) == kNotify.timeout &&
+                  offsetof(NOTIFYICONDATAW, szInfoTitle) == kNotify.infoTitle &&
+                  offsetof(NOTIFYICONDATAW, dwInfoFlags) == kNotify.infoFlags,
+              "the notification record's fields");
 static_assert(offsetof(NOTIFYICONDATAW, dwInfoFlags) + sizeof(DWORD) <= NOTIFYICONDATAW_V3_SIZE,
               "every field filled lies inside the record sent");
 static_assert(sizeof(NOTIFYICONDATAW::szTip) == 128 * sizeof(wchar_t) &&

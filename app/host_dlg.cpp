@@ -3,6 +3,7 @@
 #include "app/discovery_dlg.h"
 #include "app/instance.h"
 #include "app/resource.h"
+#include "app/window_util.h"
 
 namespace qs::app {
 
@@ -23,12 +24,7 @@ int HostDlg::Run() {
 }
 
 bool HostDlg::OnInit() {
-  bigIcon_ = static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
-                                           GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-  smallIcon_ = static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
-                                             GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
-  SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
-  SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+  SetProgramIcons(hwnd(), bigIcon_, smallIcon_);
   {
     // The whole interactive life of the program.
     DiscoveryDlg main(instanceName_);

@@ -2,7 +2,6 @@
 // blocks its thread until its job ends (bounded by the job's time-out).
 #include "library/KV-xR_update.h"
 #include "library/config_jobs.h"
-#include "library/fence.h"
 #include "library/library_state.h"
 #include "library/network_config.h"
 
@@ -19,24 +18,16 @@ uint32_t Budget(int32_t ms) { return ms < 0 ? 0u : static_cast<uint32_t>(ms > kM
 extern "C" {
 
 KVXR_API int32_t KVXR_CALL KVxR_SetNetworkCfg(int32_t device, const KVxR_WCHAR* text, int32_t timeoutMs) {
-  return Fenced(KVXR_SETCFG_NOT_STARTED, [&]() -> int32_t {
-    EnsureInitialised();
-    DeviceRecord r;
-    int32_t st = LookUpDevice(device, &r);
-    if (st != KVXR_OK) return st;
+  return WithDevice(device, Initialise::Yes, KVXR_SETCFG_NOT_STARTED, [&](const DeviceRecord& r) -> int32_t {
     NetworkSettings s;
-    st = ParseNetworkText(text, &s);
+    int32_t st = ParseNetworkText(text, &s);
     if (st != KVXR_OK) return st;
     return RunSetConfig(r, s, Budget(timeoutMs), JobLogSink().get());
   });
 }
 
 KVXR_API int32_t KVXR_CALL KVxR_WriteOperationMode(int32_t device, int32_t mode) {
-  return Fenced(KVXR_SETCFG_NOT_STARTED, [&]() -> int32_t {
-    EnsureInitialised();
-    DeviceRecord r;
-    int32_t st = LookUpDevice(device, &r);
-    if (st != KVXR_OK) return st;
+  return WithDevice(device, Initialise::Yes, KVXR_SETCFG_NOT_STARTED, [&](const DeviceRecord& r) -> int32_t {
     NetworkSettings s;
     s.dhcp = r.dhcp;
     s.operationMode = static_cast<uint8_t>(mode & 0xFF);
@@ -46,12 +37,7 @@ KVXR_API int32_t KVXR_CALL KVxR_WriteOperationMode(int32_t device, int32_t mode)
 }
 
 KVXR_API int32_t KVXR_CALL KVxR_RebootDevice(int32_t device) {
-  return Fenced(KVXR_REBOOT_NOT_STARTED, [&]() -> int32_t {
-    EnsureInitialised();
-    DeviceRecord r;
-    int32_t st = LookUpDevice(device, &r);
-    if (st != KVXR_OK) return st;
-    return RunReboot(r, JobLogSink().get());
-  });
+  return WithDevice(device, Initialise::Yes, KVXR_REBOOT_NOT_STARTED,
+                    [&](const DeviceRecord& r) -> int32_t { return RunReboot(r, JobLogSink().get()); });
 }
 }

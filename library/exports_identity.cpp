@@ -4,7 +4,6 @@
 #include <string>
 
 #include "library/KV-xR_update.h"
-#include "library/fence.h"
 #include "library/library_state.h"
 #include "platform/text.h"
 
@@ -13,10 +12,7 @@ using namespace qs::kvxr;
 extern "C" {
 
 KVXR_API int32_t KVXR_CALL KVxR_ReadOperationMode(int32_t device, uint8_t* out) {
-  return Fenced(KVXR_NO_ROOM, [&]() -> int32_t {
-    DeviceRecord r;
-    int32_t st = LookUpDevice(device, &r);
-    if (st != KVXR_OK) return st;
+  return WithDevice(device, Initialise::No, KVXR_NO_ROOM, [&](const DeviceRecord& r) -> int32_t {
     if (!out) return KVXR_NO_ROOM;
     *out = r.operationMode;
     return KVXR_OK;
@@ -24,10 +20,7 @@ KVXR_API int32_t KVXR_CALL KVxR_ReadOperationMode(int32_t device, uint8_t* out) 
 }
 
 KVXR_API int32_t KVXR_CALL KVxR_GetSerial(int32_t device, KVxR_WCHAR* out, uint32_t capacity) {
-  return Fenced(KVXR_NO_ROOM, [&]() -> int32_t {
-    DeviceRecord r;
-    int32_t st = LookUpDevice(device, &r);
-    if (st != KVXR_OK) return st;
+  return WithDevice(device, Initialise::No, KVXR_NO_ROOM, [&](const DeviceRecord& r) -> int32_t {
     std::u16string text = qs::plat::AnsiToWide(SerialText(r));
     if (!out || capacity < text.size() + 1) return KVXR_NO_ROOM;
     for (size_t i = 0; i < text.size(); ++i) out[i] = static_cast<KVxR_WCHAR>(text[i]);
@@ -37,10 +30,7 @@ KVXR_API int32_t KVXR_CALL KVxR_GetSerial(int32_t device, KVxR_WCHAR* out, uint3
 }
 
 KVXR_API int32_t KVXR_CALL KVxR_GetHardwareID(int32_t device, uint8_t* out16) {
-  return Fenced(KVXR_NO_ROOM, [&]() -> int32_t {
-    DeviceRecord r;
-    int32_t st = LookUpDevice(device, &r);
-    if (st != KVXR_OK) return st;
+  return WithDevice(device, Initialise::No, KVXR_NO_ROOM, [&](const DeviceRecord& r) -> int32_t {
     if (!out16) return KVXR_NO_ROOM;
     std::memcpy(out16, r.hardwareId, kHwIdSize);
     return KVXR_OK;

@@ -40,17 +40,19 @@ static_assert(offsetof(sockaddr_in, sin_addr) == 4 && sizeof(in_addr) == 4, "an 
 // GetAdaptersInfo fills a chain of IP_ADAPTER_INFO, followed through Next;
 // the buffer is sized in whole records. The fields read lie before the lease
 // times (whose width depends on the compiler's time_t).
+struct AdapterRecord {
+  size_t size, dhcpEnabled, addressList, addressText;
+};
 #ifdef _WIN64
-static_assert(sizeof(IP_ADAPTER_INFO) == 704, "IP_ADAPTER_INFO, 64-bit");
-static_assert(offsetof(IP_ADAPTER_INFO, DhcpEnabled) == 424 && offsetof(IP_ADAPTER_INFO, IpAddressList) == 440,
-              "IP_ADAPTER_INFO fields, 64-bit");
-static_assert(offsetof(IP_ADDR_STRING, IpAddress) == 8, "IP_ADDR_STRING, 64-bit");
+constexpr AdapterRecord kAdapter = {704, 424, 440, 8};
 #else
-static_assert(sizeof(IP_ADAPTER_INFO) == 640, "IP_ADAPTER_INFO, 32-bit");
-static_assert(offsetof(IP_ADAPTER_INFO, DhcpEnabled) == 420 && offsetof(IP_ADAPTER_INFO, IpAddressList) == 428,
-              "IP_ADAPTER_INFO fields, 32-bit");
-static_assert(offsetof(IP_ADDR_STRING, IpAddress) == 4, "IP_ADDR_STRING, 32-bit");
+constexpr AdapterRecord kAdapter = {640, 420, 428, 4};  // the product
 #endif
+static_assert(sizeof(IP_ADAPTER_INFO) == kAdapter.size, "IP_ADAPTER_INFO's size");
+static_assert(offsetof(IP_ADAPTER_INFO, DhcpEnabled) == kAdapter.dhcpEnabled &&
+                  offsetof(IP_ADAPTER_INFO, IpAddressList) == kAdapter.addressList &&
+                  offsetof(IP_ADDR_STRING, IpAddress) == kAdapter.addressText,
+              "IP_ADAPTER_INFO's fields");
 static_assert(offsetof(IP_ADAPTER_INFO, Next) == 0 && sizeof(IP_ADDRESS_STRING) == 16, "the chain and the address text");
 
 }  // namespace

@@ -3,19 +3,10 @@
 
 namespace qs::test {
 
-namespace {
-// Never destroyed: the window lives until the test closes it or the process ends.
-kvxr::LibraryHost& Host() {
-  static auto* host = new kvxr::LibraryHost;
-  return *host;
-}
-}  // namespace
-
-bool OpenHost() { return Host().Open(); }
+// The window is the process's, so closing it reaches the library whichever
+// way the program links it.
 void CloseHost() { Host().Close(); }
 bool HostCloseReachesLibrary() { return true; }
 plat::HostWindow HostHandle() { return static_cast<plat::HostWindow>(Host().window()); }
-
-void Pump(uint32_t ms, const std::atomic<bool>* until) { Host().Run(ms, until); }
 
 }  // namespace qs::test
