@@ -1,11 +1,13 @@
 // The KV-xR page's changed/valid rules, address suggestions, configuration
-// text, the firmware link, the library's device line and the firmware choice.
+// text, the firmware link, its search for a device's handle and the firmware
+// choice.
 #include <gtest/gtest.h>
 
 #include "app/logic/device_line.h"
 #include "app/logic/firmware_choice.h"
 #include "app/logic/kvxr_settings.h"
 #include "app/logic/wink_rule.h"
+#include "library/KV-xR_update.h"
 
 using namespace qs::app;
 
@@ -130,11 +132,11 @@ TEST(DeviceLineTest, SearchKeepsTheLastMatch) {
 
 TEST(FirmwareChoiceTest, LastAcceptedFileWinsWhateverItsVersion) {
   FirmwareChoice c;
-  c.Offer(u"a.hex", 0, u"2.010");
-  c.Offer(u"b.hex", -200, u"9.000");  // refused by the library
-  c.Offer(u"c.hex", 0, u"1.005");
-  c.Offer(u"d.hex", 0, u"0.000");     // no version: not a choice
-  c.Offer(u"e.hex", 0, u"x.1");
+  c.Offer(u"a.hex", KVXR_OK, u"2.010");
+  c.Offer(u"b.hex", KVXR_NOT_FIRMWARE_FILE, u"9.000");  // refused by the library
+  c.Offer(u"c.hex", KVXR_OK, u"1.005");
+  c.Offer(u"d.hex", KVXR_OK, u"0.000");     // no version: not a choice
+  c.Offer(u"e.hex", KVXR_OK, u"x.1");
   EXPECT_EQ(c.chosen().path, u"c.hex");
   EXPECT_EQ(c.chosen().version.major, 1u);
   EXPECT_EQ(c.chosen().version.minor, 5u);
