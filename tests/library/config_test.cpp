@@ -56,6 +56,21 @@ TEST(NetworkText, KeywordsFieldsAndSeparators) {
   EXPECT_EQ(Parse("static|10.0.0.1|", &s), KVXR_BAD_ADDRESS);  // the text ends inside
 }
 
+// Characters beyond ASCII never pass for the ASCII ones their low byte spells.
+TEST(NetworkText, OnlyAsciiCharactersMatch) {
+  NetworkSettings s;
+  std::u16string t = u"static|10.0.0.5|*|*";
+  ASSERT_EQ(ParseNetworkText(reinterpret_cast<const KVxR_WCHAR*>(t.c_str()), &s), KVXR_OK);
+  t[9] = u'\u012E';  // low byte '.'
+  EXPECT_EQ(ParseNetworkText(reinterpret_cast<const KVxR_WCHAR*>(t.c_str()), &s), KVXR_BAD_ADDRESS);
+  t = u"static\u017C*|*|*";  // low byte '|'
+  EXPECT_EQ(ParseNetworkText(reinterpret_cast<const KVxR_WCHAR*>(t.c_str()), &s), KVXR_NO_SEPARATOR);
+  t = u"\u0144HCP|*|*|*";  // low byte 'D'
+  EXPECT_EQ(ParseNetworkText(reinterpret_cast<const KVxR_WCHAR*>(t.c_str()), &s), KVXR_BAD_KEYWORD);
+  t = u"static|1\uFF10.0.0.5|*|*";  // a fullwidth digit
+  EXPECT_EQ(ParseNetworkText(reinterpret_cast<const KVxR_WCHAR*>(t.c_str()), &s), KVXR_BAD_ADDRESS);
+}
+
 CurrentDevice Current() {
   CurrentDevice d;
   disc::Announce& a = d.announce;
