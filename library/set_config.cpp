@@ -18,33 +18,33 @@ void PutText(uint8_t* dst, const uint8_t* src, size_t width) {
 std::vector<uint8_t> EncodeSetConfig(const SetConfigRequest& r) {
   std::vector<uint8_t> v(kSetConfigSize, 0);
   uint8_t* p = v.data();
-  std::memcpy(p + 0, r.hardwareId, 16);
-  std::memcpy(p + 16, r.mac, 6);
+  std::memcpy(p + 0, r.hardwareId, sizeof r.hardwareId);
+  std::memcpy(p + 16, r.mac, sizeof r.mac);
   p[22] = r.dhcp ? 1 : 0;
   p[23] = r.operationMode;
   PutBe32(p + 24, r.staticAddress);
   PutBe32(p + 28, r.netmask);
   PutBe32(p + 32, r.gateway);
-  PutText(p + 36, r.modelCode, 8);
-  PutText(p + 44, r.serial, 24);
-  std::memcpy(p + 68, r.text, 40);
+  PutText(p + 36, r.modelCode, sizeof r.modelCode);
+  PutText(p + 44, r.serial, sizeof r.serial);
+  std::memcpy(p + 68, r.text, sizeof r.text);
   return v;
 }
 
 bool DecodeSetConfig(const uint8_t* p, size_t len, SetConfigRequest* out) {
   if (!p || !out || len != kSetConfigSize) return false;
   SetConfigRequest r;
-  std::memcpy(r.hardwareId, p + 0, 16);
-  std::memcpy(r.mac, p + 16, 6);
+  std::memcpy(r.hardwareId, p + 0, sizeof r.hardwareId);
+  std::memcpy(r.mac, p + 16, sizeof r.mac);
   r.dhcp = p[22] == 1;
   r.dhcpByte = p[22];
   r.operationMode = p[23];
   r.staticAddress = GetBe32(p + 24);
   r.netmask = GetBe32(p + 28);
   r.gateway = GetBe32(p + 32);
-  std::memcpy(r.modelCode, p + 36, 8);
-  std::memcpy(r.serial, p + 44, 24);
-  std::memcpy(r.text, p + 68, 40);
+  std::memcpy(r.modelCode, p + 36, sizeof r.modelCode);
+  std::memcpy(r.serial, p + 44, sizeof r.serial);
+  std::memcpy(r.text, p + 68, sizeof r.text);
   *out = r;
   return true;
 }
