@@ -267,7 +267,8 @@ void KvxrPage::Apply() {
   if (r != KVXR_OK) {
     // The settings wait in the device for its next restart; nothing will come
     // back to wait for.
-    ShowMessage(hwnd(), Format(IDS_REBOOT_FAILED, kvxr::StatusMeaning(kvxr::Call::RebootDevice, r), r), MB_OK | MB_ICONWARNING);
+    ShowMessage(hwnd(), Format(IDS_REBOOT_FAILED, kvxr::StatusMeaning(kvxr::Call::RebootDevice, r), r),
+                MB_OK | MB_ICONWARNING);
     return;
   }
   // Keep the record alive through the wait: the list may drop its row.

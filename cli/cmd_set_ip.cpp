@@ -112,8 +112,8 @@ int RunSetIp(const std::vector<std::string>& all) {
   }
   st = KVxR_RebootDevice(device.handle);
   if (st != KVXR_OK) {
-    Error(kCmd, "the device stored the settings but did not restart: " + kvxr::StatusText(kvxr::Call::RebootDevice, st) +
-                    "\n  (they take effect at its next restart)");
+    Error(kCmd, "the device stored the settings but did not restart: " +
+                    kvxr::StatusText(kvxr::Call::RebootDevice, st) + "\n  (they take effect at its next restart)");
     return kExitFailed;
   }
   std::printf("settings taken, device restarting; waiting for it to come back (at most %u s)\n",
