@@ -10,6 +10,12 @@ namespace qs::kvxr {
 namespace {
 }  // namespace
 
+int32_t LookUpForDeviceJob(int32_t handle, DeviceRecord* out) {
+  EnsureInitialised();
+  if (RecoveryModeOn()) return KVXR_IN_RECOVERY;
+  return LookUpDevice(handle, out);
+}
+
 int32_t StartDeviceJob(const DeviceRecord& r, int32_t handle, const DeviceJob& spec, KVxR_UpdateCallback cb) {
   const fw::ProgramBytes program = RamProgramBytes();
   if (!IsInitialised() || !program.data) return KVXR_NOT_CREATED;

@@ -13,10 +13,8 @@ using namespace qs::kvxr;
 namespace {
 
 int32_t StartRead(int32_t handle, KVxR_ProductDataCallback cb) {
-  EnsureInitialised();
-  if (RecoveryModeOn()) return KVXR_IN_RECOVERY;
   DeviceRecord r;
-  int32_t st = LookUpDevice(handle, &r);
+  int32_t st = LookUpForDeviceJob(handle, &r);
   if (st != KVXR_OK) return st;
   DeviceJob spec;
   spec.work = qs::fw::StreamWork::ReadProductData;
@@ -28,10 +26,8 @@ int32_t StartRead(int32_t handle, KVxR_ProductDataCallback cb) {
 }
 
 int32_t StartErase(int32_t handle) {
-  EnsureInitialised();
-  if (RecoveryModeOn()) return KVXR_IN_RECOVERY;
   DeviceRecord r;
-  int32_t st = LookUpDevice(handle, &r);
+  int32_t st = LookUpForDeviceJob(handle, &r);
   if (st != KVXR_OK) return st;
   DeviceJob spec;
   spec.work = qs::fw::StreamWork::EraseProductData;

@@ -12,10 +12,8 @@ using namespace qs::kvxr;
 namespace {
 
 int32_t StartUpdate(int32_t handle, KVxR_UpdateCallback cb) {
-  EnsureInitialised();
-  if (RecoveryModeOn()) return KVXR_IN_RECOVERY;
   DeviceRecord r;
-  int32_t st = LookUpDevice(handle, &r);
+  int32_t st = LookUpForDeviceJob(handle, &r);
   if (st != KVXR_OK) return st;
   qs::fw::CurrentFirmware fw = qs::fw::GetCurrentFirmware();
   if (!fw.image) return KVXR_NO_FIRMWARE;
