@@ -55,5 +55,24 @@ static_assert(offsetof(IP_ADAPTER_INFO, DhcpEnabled) == kAdapter.dhcpEnabled &&
               "IP_ADAPTER_INFO's fields");
 static_assert(offsetof(IP_ADAPTER_INFO, Next) == 0 && sizeof(IP_ADDRESS_STRING) == 16, "the chain and the address text");
 
+// A posted record travels as its 32-bit ticket in lParam (runtime/syncwnd.h)
+// and comes back unchanged through the signed, pointer-sized parameter.
+static_assert(sizeof(LPARAM) >= sizeof(uint32_t), "a record's ticket fits lParam");
+static_assert(static_cast<uint32_t>(static_cast<LPARAM>(0xFFFFFFFFu)) == 0xFFFFFFFFu, "and comes back whole");
+
+// The hidden command: the records CreateProcessW reads and fills, sized by
+// their cb field and taken by address.
+#ifdef _WIN64
+static_assert(sizeof(STARTUPINFOW) == 104 && sizeof(PROCESS_INFORMATION) == 24, "process records, 64-bit");
+#else
+static_assert(sizeof(STARTUPINFOW) == 68 && sizeof(PROCESS_INFORMATION) == 16, "process records, 32-bit");
+#endif
+static_assert(offsetof(STARTUPINFOW, cb) == 0, "STARTUPINFOW begins with its size");
+
+// The module's resources: the resource type is a wide name passed as it is,
+// the id a 16-bit number made into a pointer (MAKEINTRESOURCEW).
+static_assert(sizeof(char16_t) == sizeof(WCHAR), "a resource type name is UTF-16");
+static_assert(sizeof(ULONG_PTR) == sizeof(LPCWSTR), "an integer resource id rides in a pointer");
+
 }  // namespace
 }  // namespace qs::plat
