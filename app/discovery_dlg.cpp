@@ -135,12 +135,7 @@ bool DiscoveryDlg::OnInit() {
   }
   CenterOnOwner(hwnd());
 
-  bigIcon_ = static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
-                                           GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-  smallIcon_ = static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
-                                             GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
-  SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
-  SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+  SetProgramIcons(hwnd(), bigIcon_, smallIcon_);
 
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   if (SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList,
@@ -174,7 +169,7 @@ bool DiscoveryDlg::OnInit() {
     MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&pageRect_), 2);
     DestroyWindow(placeholder);
   }
-  rmtPage_.Create(IDD_PAGE_RMT, hwnd());
+  firstFamilyPage_.Create(IDD_PAGE_RMT, hwnd());
   kvxrPage_.Create(IDD_PAGE_KVXR, hwnd());
 
   tray_.Init(hwnd(), Msg().tray, title_, smallIcon_);
@@ -255,7 +250,7 @@ void DiscoveryDlg::SelectRow(int row) {
 }
 
 void DiscoveryDlg::HidePages() {
-  ShowWindow(rmtPage_.hwnd(), SW_HIDE);
+  ShowWindow(firstFamilyPage_.hwnd(), SW_HIDE);
   ShowWindow(kvxrPage_.hwnd(), SW_HIDE);
 }
 
@@ -271,14 +266,14 @@ void DiscoveryDlg::ShowPageFor(int row) {
   };
   switch (PageFor(r->GetModelId())) {
     case PageKind::FirstFamily:
-      rmtPage_.SetAddress(r->GetAddress());
-      place(rmtPage_.hwnd());
+      firstFamilyPage_.SetAddress(r->GetAddress());
+      place(firstFamilyPage_.hwnd());
       ShowWindow(kvxrPage_.hwnd(), SW_HIDE);
       break;
     case PageKind::Kvxr:
       kvxrPage_.SetDevice(r);
       place(kvxrPage_.hwnd());
-      ShowWindow(rmtPage_.hwnd(), SW_HIDE);
+      ShowWindow(firstFamilyPage_.hwnd(), SW_HIDE);
       break;
     default:
       HidePages();

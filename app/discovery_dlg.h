@@ -63,8 +63,8 @@ class DiscoveryDlg : public DialogBase {
   HICON bigIcon_ = nullptr;
   HIMAGELIST rowHeight_ = nullptr;
   RECT pageRect_ = {};
-  DlgRmtControl rmtPage_;
-  DlgKvxrControl kvxrPage_;
+  FirstFamilyPage firstFamilyPage_;
+  KvxrPage kvxrPage_;
   HWND notice_ = nullptr;
   Ref<disc::IDeviceInfo> remembered_;
   DWORD rememberedTick_ = 0;

@@ -30,7 +30,7 @@ void SearchFirmwareFiles() {
     choice.Offer(U(path), r, U(version));
   } while (FindNextFileW(find, &fd));
   FindClose(find);
-  NewestFirmware() = choice.chosen();
+  LastAcceptedFirmware() = choice.chosen();
 }
 
 }  // namespace qs::app

@@ -1,4 +1,5 @@
-// The newest firmware file: "*.hex" next to the program, as the library
+// The firmware file the program offers: the last "*.hex" next to the program
+// that the library accepts (whatever its version), as the library
 // judges them. Run once when the main window starts.
 #pragma once
 

@@ -3,15 +3,16 @@
 #include "app/discovery_dlg.h"
 #include "app/instance.h"
 #include "app/resource.h"
+#include "app/window_util.h"
 
 namespace qs::app {
 
-CMainDlg::~CMainDlg() {
+HostDlg::~HostDlg() {
   if (bigIcon_) DestroyIcon(bigIcon_);
   if (smallIcon_) DestroyIcon(smallIcon_);
 }
 
-int CMainDlg::Run() {
+int HostDlg::Run() {
   if (!Create(IDD_HOST, nullptr)) return 0;
   MSG m;
   while (GetMessageW(&m, nullptr, 0, 0) > 0) {
@@ -22,13 +23,8 @@ int CMainDlg::Run() {
   return 0;
 }
 
-bool CMainDlg::OnInit() {
-  bigIcon_ = static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
-                                           GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-  smallIcon_ = static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
-                                             GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
-  SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
-  SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+bool HostDlg::OnInit() {
+  SetProgramIcons(hwnd(), bigIcon_, smallIcon_);
   {
     // The whole interactive life of the program.
     DiscoveryDlg main(instanceName_);
@@ -38,7 +34,7 @@ bool CMainDlg::OnInit() {
   return false;
 }
 
-bool CMainDlg::OnCommand(int id, int, HWND) {
+bool HostDlg::OnCommand(int id, int, HWND) {
   if (id == IDOK) return true;
   if (id == IDCANCEL) {
     ShowWindow(hwnd(), SW_MINIMIZE);
@@ -47,7 +43,7 @@ bool CMainDlg::OnCommand(int id, int, HWND) {
   return false;
 }
 
-bool CMainDlg::OnMessage(UINT msg, WPARAM, LPARAM lp, LRESULT& result) {
+bool HostDlg::OnMessage(UINT msg, WPARAM, LPARAM lp, LRESULT& result) {
   if (msg == Msg().delayDestroy && Msg().delayDestroy) {
     DestroyWindow(hwnd());
     result = 0;
@@ -62,6 +58,6 @@ bool CMainDlg::OnMessage(UINT msg, WPARAM, LPARAM lp, LRESULT& result) {
   return false;
 }
 
-void CMainDlg::OnDestroy() { PostQuitMessage(0); }
+void HostDlg::OnDestroy() { PostQuitMessage(0); }
 
 }  // namespace qs::app

@@ -10,10 +10,10 @@
 
 namespace qs::app {
 
-class CMainDlg : public DialogBase {
+class HostDlg : public DialogBase {
  public:
-  explicit CMainDlg(const std::wstring& instanceName) : instanceName_(instanceName) {}
-  ~CMainDlg() override;
+  explicit HostDlg(const std::wstring& instanceName) : instanceName_(instanceName) {}
+  ~HostDlg() override;
 
   // Creates the host and pumps messages until it is gone; the exit code.
   int Run();

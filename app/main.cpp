@@ -58,7 +58,7 @@ int Run(const wchar_t* commandLine) {
 
   int code = 0;
   {
-    CMainDlg host(kInstanceName);
+    HostDlg host(kInstanceName);
     code = host.Run();
   }
 

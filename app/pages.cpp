@@ -11,7 +11,6 @@
 #include "app/logic/comeback.h"
 #include "app/logic/device_line.h"
 #include "app/logic/firmware_choice.h"
-#include "app/logic/kvxr_status.h"
 #include "app/logic/wink_rule.h"
 #include "app/progress_dlg.h"
 #include "app/resource.h"
@@ -19,19 +18,20 @@
 #include "app/window_util.h"
 #include "discovery/wink.h"
 #include "library/KV-xR_update.h"
+#include "library/status_text.h"
 #include "net/adapters.h"
 
 namespace qs::app {
 
 // ---- first-family page ----
 
-void DlgRmtControl::SetAddress(uint32_t address) {
+void FirstFamilyPage::SetAddress(uint32_t address) {
   address_ = address;
   SetItemText(IDC_IP_ADDRESS, W(FormatIPv4(address)));
   SetItemText(IDC_WARNING, net::IsLocalAddress(address) ? std::wstring() : LoadStr(IDS_OUT_OF_NETWORK));
 }
 
-bool DlgRmtControl::OnCommand(int id, int code, HWND) {
+bool FirstFamilyPage::OnCommand(int id, int code, HWND) {
   if (id != IDC_CONFIGURE || code != BN_CLICKED) return false;
   std::wstring url = L"http://" + W(FormatIPv4(address_));
   ShellExecuteW(hwnd(), L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
@@ -67,20 +67,20 @@ bool FindLibraryDevice(disc::IDeviceInfo* record, int32_t& handle) {
 
 // ---- KV-xR page ----
 
-bool DlgKvxrControl::OnInit() { return false; }
+bool KvxrPage::OnInit() { return false; }
 
-void DlgKvxrControl::SetDevice(disc::IDeviceInfo* record) {
+void KvxrPage::SetDevice(disc::IDeviceInfo* record) {
   record_ = record;
   LoadFields();
 }
 
-uint32_t DlgKvxrControl::GetIp(int id) const {
+uint32_t KvxrPage::GetIp(int id) const {
   DWORD a = 0;
   SendMessageW(Item(id), IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&a));
   return a;
 }
 
-void DlgKvxrControl::SetIp(int id, uint32_t address) {
+void KvxrPage::SetIp(int id, uint32_t address) {
   SendMessageW(Item(id), IPM_SETADDRESS, 0, static_cast<LPARAM>(address));
 }
 
@@ -95,9 +95,9 @@ RecordSettings SettingsOfRecord(disc::IDeviceInfo* record) {
   return r;
 }
 
-RecordSettings DlgKvxrControl::FromRecord() const { return SettingsOfRecord(record_.get()); }
+RecordSettings KvxrPage::FromRecord() const { return SettingsOfRecord(record_.get()); }
 
-NetSettings DlgKvxrControl::Fields() const {
+NetSettings KvxrPage::Fields() const {
   NetSettings f;
   f.dhcp = IsDlgButtonChecked(hwnd(), IDC_DHCP) == BST_CHECKED;
   f.address = GetIp(IDC_IP_ADDRESS);
@@ -106,7 +106,7 @@ NetSettings DlgKvxrControl::Fields() const {
   return f;
 }
 
-void DlgKvxrControl::LoadFields() {
+void KvxrPage::LoadFields() {
   if (!record_) return;
   loading_ = true;
   SetItemText(IDC_SERIAL, W(record_->GetSerial()));
@@ -122,7 +122,7 @@ void DlgKvxrControl::LoadFields() {
   UpdateControls();
 }
 
-void DlgKvxrControl::UpdateControls() {
+void KvxrPage::UpdateControls() {
   if (!record_) return;
   NetSettings f = Fields();
   bool isStatic = !f.dhcp;
@@ -133,11 +133,11 @@ void DlgKvxrControl::UpdateControls() {
   EnableItem(IDC_REVERT, changed);
   EnableItem(IDC_APPLY, changed && IsValid(f));
   const disc::VersionPair& v = record_->GetVersion();
-  bool link = ShowFirmwareLink(Version{v.major, v.minor}, NewestFirmware().version);
+  bool link = ShowFirmwareLink(Version{v.major, v.minor}, LastAcceptedFirmware().version);
   ShowWindow(Item(IDC_FW_LINK), link ? SW_SHOWNA : SW_HIDE);
 }
 
-void DlgKvxrControl::OnAddressEdited() {
+void KvxrPage::OnAddressEdited() {
   if (IsDlgButtonChecked(hwnd(), IDC_STATIC_IP) == BST_CHECKED) {
     uint32_t mask = 0, gateway = 0;
     if (SuggestFor(GetIp(IDC_IP_ADDRESS), mask, gateway)) {
@@ -150,7 +150,7 @@ void DlgKvxrControl::OnAddressEdited() {
   UpdateControls();
 }
 
-bool DlgKvxrControl::OnCommand(int id, int code, HWND) {
+bool KvxrPage::OnCommand(int id, int code, HWND) {
   switch (id) {
     case IDC_DHCP:
     case IDC_STATIC_IP:
@@ -176,7 +176,7 @@ bool DlgKvxrControl::OnCommand(int id, int code, HWND) {
   return false;
 }
 
-bool DlgKvxrControl::OnNotify(NMHDR* header, LRESULT& result) {
+bool KvxrPage::OnNotify(NMHDR* header, LRESULT& result) {
   if (header->idFrom == IDC_FW_LINK && (header->code == NM_CLICK || header->code == NM_RETURN)) {
     // Keep the record alive through the dialog: the list may drop its row.
     Ref<disc::IDeviceInfo> keep = record_;
@@ -190,11 +190,11 @@ bool DlgKvxrControl::OnNotify(NMHDR* header, LRESULT& result) {
   return false;
 }
 
-void DlgKvxrControl::RemoveFromList(disc::IDeviceInfo* record) {
+void KvxrPage::RemoveFromList(disc::IDeviceInfo* record) {
   SendMessageW(GetParent(hwnd()), Msg().removeDevice, 0, reinterpret_cast<LPARAM>(record));
 }
 
-void DlgKvxrControl::Identify() {
+void KvxrPage::Identify() {
   if (!record_) return;
   uint8_t id[16];
   record_->GetHardwareId(id);
@@ -207,20 +207,20 @@ void DlgKvxrControl::Identify() {
   disc::SendWink(record_.get());
 }
 
-std::wstring DlgKvxrControl::Format(int id, const std::string& phrase, int32_t status) const {
+std::wstring KvxrPage::Format(int id, const std::string& phrase, int32_t status) const {
   wchar_t buf[1024];
   std::wstring p = FromAnsi(phrase);
   int n = swprintf(buf, 1024, LoadStr(id).c_str(), p.c_str(), static_cast<int>(status));
   return n > 0 ? std::wstring(buf, static_cast<size_t>(n)) : p;
 }
 
-void DlgKvxrControl::FocusAddress(int id) {
+void KvxrPage::FocusAddress(int id) {
   // After the message box: focus goes back to where it was, then here.
   SetFocus(Item(id));
   SendMessageW(Item(id), IPM_SETFOCUS, 0, 0);
 }
 
-bool DlgKvxrControl::CheckAddresses(const NetSettings& f) {
+bool KvxrPage::CheckAddresses(const NetSettings& f) {
   if (f.dhcp) return true;  // the fields are not sent
   StaticCheck c = CheckStaticSettings(f.address, f.netmask, f.gateway);
   if (c.problem != StaticProblem::None) {
@@ -242,7 +242,7 @@ bool DlgKvxrControl::CheckAddresses(const NetSettings& f) {
   return true;
 }
 
-void DlgKvxrControl::Apply() {
+void KvxrPage::Apply() {
   if (!record_) return;
   NetSettings f = Fields();
   const RecordSettings before = FromRecord();
@@ -256,23 +256,24 @@ void DlgKvxrControl::Apply() {
     return;
   }
   int32_t r = KVxR_SetNetworkCfg(device, text.c_str(), 3000);
-  if (r != 0) {
+  if (r != KVXR_OK) {
     std::wstring why;
-    if (r == -401) {
+    if (r == KVXR_SETCFG_REFUSED) {
       why = LoadStr(IDS_APPLY_REFUSED);
-    } else if (r == -402) {
+    } else if (r == KVXR_SETCFG_NO_ACK) {
       why = LoadStr(IDS_APPLY_NO_ANSWER);
     } else {
-      why = Format(IDS_APPLY_FAILED, KvxrStatusMeaning(KvxrCall::SetNetworkCfg, r), r);
+      why = Format(IDS_APPLY_FAILED, kvxr::StatusMeaning(kvxr::Call::SetNetworkCfg, r), r);
     }
     ShowMessage(hwnd(), why, MB_OK | MB_ICONERROR);
     return;
   }
   r = KVxR_RebootDevice(device);
-  if (r != 0) {
+  if (r != KVXR_OK) {
     // The settings wait in the device for its next restart; nothing will come
     // back to wait for.
-    ShowMessage(hwnd(), Format(IDS_REBOOT_FAILED, KvxrStatusMeaning(KvxrCall::Reboot, r), r), MB_OK | MB_ICONWARNING);
+    ShowMessage(hwnd(), Format(IDS_REBOOT_FAILED, kvxr::StatusMeaning(kvxr::Call::RebootDevice, r), r),
+                MB_OK | MB_ICONWARNING);
     return;
   }
   // Keep the record alive through the wait: the list may drop its row.

@@ -13,7 +13,7 @@
 
 namespace qs::app {
 
-class DlgRmtControl : public DialogBase {
+class FirstFamilyPage : public DialogBase {
  public:
   void SetAddress(uint32_t address);
 
@@ -24,7 +24,7 @@ class DlgRmtControl : public DialogBase {
   uint32_t address_ = 0;
 };
 
-class DlgKvxrControl : public DialogBase {
+class KvxrPage : public DialogBase {
  public:
   // Takes a reference; the same record again only reloads the fields.
   void SetDevice(disc::IDeviceInfo* record);

@@ -7,11 +7,9 @@
 namespace qs::app {
 
 namespace {
-// The full record of the shell version the program is written for.
+// The full record of the shell version the program is written for (its
+// layout is checked in app/abi_check.cpp).
 constexpr DWORD kRecordSize = NOTIFYICONDATAW_V3_SIZE;
-#ifndef _WIN64
-static_assert(kRecordSize == 952, "the notification record is 952 bytes on 32-bit Windows");
-#endif
 
 void CopyCut(wchar_t* dst, size_t room, const std::wstring& src) {
   size_t n = src.size() < room - 1 ? src.size() : room - 1;

@@ -1,6 +1,7 @@
 #include "app/window_util.h"
 
 #include "app/dialog.h"
+#include "app/resource.h"
 
 namespace qs::app {
 
@@ -20,6 +21,15 @@ void CenterOnOwner(HWND w) {
   if (x < mi.rcWork.left) x = mi.rcWork.left;
   if (y < mi.rcWork.top) y = mi.rcWork.top;
   SetWindowPos(w, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void SetProgramIcons(HWND w, HICON& big, HICON& small) {
+  big = static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                                      GetSystemMetrics(SM_CYICON), 0));
+  small = static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
+                                        GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+  SendMessageW(w, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+  SendMessageW(w, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
 }
 
 int ShowMessage(HWND owner, const std::wstring& text, UINT flags) {

@@ -10,6 +10,10 @@ namespace qs::app {
 // is missing or hidden; kept inside that work area.
 void CenterOnOwner(HWND w);
 
+// Loads the program's icon in the system's large and small sizes and gives
+// them to the window; the caller destroys them when the window is gone.
+void SetProgramIcons(HWND w, HICON& big, HICON& small);
+
 // A message box with the program's name as caption.
 int ShowMessage(HWND owner, const std::wstring& text, UINT flags);
 

@@ -7,11 +7,13 @@
 #include <vector>
 
 #include "cli/command.h"
-#include "cli/support_host.h"
 #include "cli/support_spinner.h"
 #include "discovery/full_scan.h"
+#include "library/library_host.h"
+#include "library/status_text.h"
 #include "platform/socket.h"
 #include "platform/text.h"
+#include "runtime/bytes.h"
 
 namespace qs::cli {
 
@@ -20,16 +22,10 @@ namespace {
 constexpr const char* kCmd = "discover";
 
 void RunHost(uint32_t ms, const std::atomic<bool>* until, void* host) {
-  static_cast<LibraryHost*>(host)->Run(ms, until);
+  static_cast<kvxr::LibraryHost*>(host)->Run(ms, until);
 }
 
 using disc::IDeviceInfoX;
-
-std::string Dotted(uint32_t a) {
-  char b[16];
-  plat::FormatAddress(a, b);
-  return b;
-}
 
 std::string MacText(IDeviceInfoX* d) {
   uint8_t m[6];
@@ -63,7 +59,7 @@ void PrintTable(const std::vector<Ref<IDeviceInfoX>>& devices) {
   for (const Ref<IDeviceInfoX>& d : devices) {
     const disc::DeviceDetails* det = disc::DetailsOf(d.get());
     std::string serial = plat::WideToUtf8(d->GetSerial());
-    rows.push_back({plat::WideToUtf8(d->GetName()), Dotted(d->GetAddress()), MacText(d.get()), VersionText(d.get()),
+    rows.push_back({plat::WideToUtf8(d->GetName()), bytes::FormatIpv4(d->GetAddress()), MacText(d.get()), VersionText(d.get()),
                     serial.empty() ? "-" : serial, det ? (det->dhcp ? "DHCP" : "static") : "-"});
   }
   std::vector<size_t> width(rows[0].size(), 0);
@@ -79,7 +75,7 @@ void PrintTable(const std::vector<Ref<IDeviceInfoX>>& devices) {
   }
 }
 
-picojson::value AddressOrNull(bool have, uint32_t a) { return have ? picojson::value(Dotted(a)) : picojson::value(); }
+picojson::value AddressOrNull(bool have, uint32_t a) { return have ? picojson::value(bytes::FormatIpv4(a)) : picojson::value(); }
 
 void PrintJson(const std::vector<Ref<IDeviceInfoX>>& devices) {
   picojson::array out;
@@ -88,7 +84,7 @@ void PrintJson(const std::vector<Ref<IDeviceInfoX>>& devices) {
     picojson::object o;
     o["model"] = picojson::value(plat::WideToUtf8(d->GetName()));
     o["modelId"] = picojson::value(static_cast<double>(d->GetModelId()));
-    o["address"] = picojson::value(Dotted(d->GetAddress()));
+    o["address"] = picojson::value(bytes::FormatIpv4(d->GetAddress()));
     o["mac"] = picojson::value(MacText(d.get()));
     const disc::VersionPair& v = d->GetVersion();
     picojson::array ver{picojson::value(static_cast<double>(v.major)), picojson::value(static_cast<double>(v.minor))};
@@ -118,7 +114,7 @@ int RunDiscover(const std::vector<std::string>& args) {
     return kExitFailed;
   }
   disc::DeviceManager* mgr = disc::GetDeviceManagerImpl();
-  LibraryHost host;
+  kvxr::LibraryHost host;
   const bool hosted = host.Open();
   Spinner spinner(kCmd, "scanning");
   disc::FullScanResult r = disc::ScanToEnd(*mgr, opt, hosted ? RunHost : nullptr, &host);
@@ -129,8 +125,9 @@ int RunDiscover(const std::vector<std::string>& args) {
     disc::ReleaseDeviceManager();
     return kExitFailed;
   }
-  if (r.libraryStatus != 0)
-    Error(kCmd, "note: the KV-xR library scan did not run (status " + std::to_string(r.libraryStatus) + ")");
+  if (r.libraryStatus != KVXR_OK)
+    Error(kCmd, "note: the KV-xR library scan did not run (" +
+                    kvxr::StatusText(kvxr::Call::DiscoverDevices, r.libraryStatus) + ")");
   else if (!r.libraryEnded)
     Error(kCmd, "note: the KV-xR library scan did not end in time");
   if (r.datagrams.hitHardLimit)

@@ -8,7 +8,8 @@
 #include "cli/command.h"
 #include "firmware/binary_image.h"
 #include "firmware/firmware_package.h"
-#include "firmware/firmware_status.h"
+#include "library/KV-xR_update.h"
+#include "library/status_text.h"
 #include "platform/sha1.h"
 #include "platform/text.h"
 
@@ -33,25 +34,8 @@ const char* FormatName(fw::ImageFormat f) {
   }
 }
 
-const char* StatusText(int32_t st) {
-  switch (st) {
-    case fw::kFwOk:
-      return "firmware accepted";
-    case fw::kFwNotFound:
-      return "no file or folder at this path";
-    case fw::kFwNotLoadable:
-      return "neither a loadable Intel HEX nor a loadable S-record file";
-    case fw::kFwNoInfo:
-      return "no \"fw.info\" marker in 0x4000..0x4FFF";
-    case fw::kFwBadInfo:
-      return "the \"fw.info\" text is not a JSON object with string \"model\" and \"version\"";
-    case fw::kFwWrongModel:
-      return "\"model\" is not \"KV-xR\"";
-    case fw::kFwBadVersion:
-      return "\"version\" is not a number, a \".\" and a number";
-    default:
-      return "unknown status";
-  }
+std::string StatusText(int32_t st) {
+  return st == KVXR_OK ? "firmware accepted" : kvxr::StatusMeaning(kvxr::Call::SetFirmwareFile, st);
 }
 
 bool DigestChunks(fw::IBinaryImage* image, std::vector<ChunkLine>& out) {
@@ -82,7 +66,7 @@ void PrintJson(const fw::LoadedFirmware& f, const std::vector<ChunkLine>& chunks
     std::printf("\"%s\"", format);
   else
     std::printf("null");
-  if (f.status == fw::kFwOk)
+  if (f.status == KVXR_OK)
     std::printf(",\"version\":[%" PRIu32 ",%" PRIu32 "]", f.info.major, f.info.minor);
   else
     std::printf(",\"version\":null");
@@ -107,10 +91,10 @@ void PrintText(const std::string& file, const fw::LoadedFirmware& f, const std::
       std::printf("  0x%08" PRIX32 "-0x%08" PRIX32 "  %10" PRIu64 " bytes  sha1 %s\n", c.start, c.end,
                   uint64_t{c.end} - c.start + 1, c.sha1.c_str());
   }
-  std::printf("status:  %" PRId32 " (%s)\n", f.status, StatusText(f.status));
+  std::printf("status:  %" PRId32 " (%s)\n", f.status, StatusText(f.status).c_str());
   if (f.conflicting)
     std::printf("         records give different bytes to address 0x%08" PRIX32 "\n", f.conflictAt);
-  if (f.status == fw::kFwOk) std::printf("version: %s\n", fw::VersionText(f.info.major, f.info.minor).c_str());
+  if (f.status == KVXR_OK) std::printf("version: %s\n", fw::VersionText(f.info.major, f.info.minor).c_str());
 }
 
 int RunImage(const std::vector<std::string>& args) {
@@ -138,7 +122,7 @@ int RunImage(const std::vector<std::string>& args) {
     PrintJson(f, chunks);
   else
     PrintText(file, f, chunks);
-  if (f.status != fw::kFwOk) {
+  if (f.status != KVXR_OK) {
     if (!json) Error("image", file + ": " + StatusText(f.status));
     return kExitFailed;
   }

@@ -49,8 +49,8 @@ int RunOpMode(const std::vector<std::string>& all) {
     uint8_t mode = 0;
     int32_t st = KVxR_ReadOperationMode(device.handle, &mode);
     host.Close();
-    if (st != 0) {
-      Error(kCmd, StatusMeaning(KvxrCall::ReadOperationMode, st));
+    if (st != KVXR_OK) {
+      Error(kCmd, kvxr::StatusText(kvxr::Call::ReadOperationMode, st));
       return kExitFailed;
     }
     // The library gives 0 both for a report of mode 0 and for no report at
@@ -65,8 +65,8 @@ int RunOpMode(const std::vector<std::string>& all) {
   }
   int32_t st = KVxR_WriteOperationMode(device.handle, value);
   host.Close();
-  if (st != 0) {
-    Error(kCmd, "not written: " + StatusMeaning(KvxrCall::WriteOperationMode, st));
+  if (st != KVXR_OK) {
+    Error(kCmd, "not written: " + kvxr::StatusText(kvxr::Call::WriteOperationMode, st));
     return kExitFailed;
   }
   std::printf("%s %s: operation mode set to %u (0x%02X)\n", device.model.c_str(), mac.c_str(), value, value);

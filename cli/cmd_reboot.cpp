@@ -25,8 +25,8 @@ int RunReboot(const std::vector<std::string>& all) {
   if (!OpenAndFindKvxrDevice(host, kCmd, target, limited, &device)) return kExitFailed;
   int32_t st = KVxR_RebootDevice(device.handle);
   host.Close();
-  if (st != 0) {
-    Error(kCmd, "not restarted: " + StatusMeaning(KvxrCall::Reboot, st));
+  if (st != KVXR_OK) {
+    Error(kCmd, "not restarted: " + kvxr::StatusText(kvxr::Call::RebootDevice, st));
     return kExitFailed;
   }
   std::printf("%s %s at %s: rebooting\n", device.model.c_str(), MacText(device.d.mac).c_str(),

@@ -14,7 +14,7 @@
 #include "app/logic/update_outcome.h"
 #include "cli/command.h"
 #include "cli/support_firmware.h"
-#include "cli/support_host.h"
+#include "library/library_host.h"
 #include "cli/support_interrupt.h"
 #include "cli/support_progress.h"
 #include "cli/support_target.h"
@@ -23,6 +23,8 @@
 #include "runtime/bytes.h"
 
 namespace qs::cli {
+
+using kvxr::LibraryHost;
 
 namespace {
 

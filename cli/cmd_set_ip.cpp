@@ -106,14 +106,14 @@ int RunSetIp(const std::vector<std::string>& all) {
               wanted.dhcp ? "DHCP" : "static");
   std::fflush(stdout);
   int32_t st = KVxR_SetNetworkCfg(device.handle, reinterpret_cast<const KVxR_WCHAR*>(text.c_str()), 3000);
-  if (st != 0) {
-    Error(kCmd, "settings not taken: " + StatusMeaning(KvxrCall::SetNetworkCfg, st));
+  if (st != KVXR_OK) {
+    Error(kCmd, "settings not taken: " + kvxr::StatusText(kvxr::Call::SetNetworkCfg, st));
     return kExitFailed;
   }
   st = KVxR_RebootDevice(device.handle);
-  if (st != 0) {
-    Error(kCmd, "the device stored the settings but did not restart: " + StatusMeaning(KvxrCall::Reboot, st) +
-                    "\n  (they take effect at its next restart)");
+  if (st != KVXR_OK) {
+    Error(kCmd, "the device stored the settings but did not restart: " +
+                    kvxr::StatusText(kvxr::Call::RebootDevice, st) + "\n  (they take effect at its next restart)");
     return kExitFailed;
   }
   std::printf("settings taken, device restarting; waiting for it to come back (at most %u s)\n",

@@ -44,7 +44,7 @@ void OnUpdate(int32_t device, int32_t kind, int32_t value) {
   if (device == g_device && g_events.size() < 100000) g_events.push_back(UpdateEvent{kind, value});
 }
 
-app::Version Of(const disc::VersionPair& v) { return app::Version{v.major, v.minor}; }
+app::Version Of(const kvxr::DeviceLine& d) { return app::Version{d.major, d.minor}; }
 
 // Runs the update until its final status; false when the library fell
 // silent or the time ran out (the job is then aborted).
@@ -97,7 +97,7 @@ bool WaitUntilBack(LibraryHost& host, bool limited, const KvxrDevice& before, Kv
     KvxrDevice now;
     bool answered = ProbeKvxrDevice(host, limited, before.d.mac, left < kProbeMs ? left : kProbeMs, &now);
     // A device that did not answer the version query is asked again.
-    if (answered && !app::IsZero(Of(now.d.version))) {
+    if (answered && !app::IsZero(Of(now.d))) {
       *back = now;
       return true;
     }
@@ -142,7 +142,7 @@ int RunUpdateCommand(const std::vector<std::string>& all) {
   KvxrDevice device;
   if (!OpenAndFindKvxrDevice(host, kCmd, target, limited, &device, "; nothing was changed")) return kExitFailed;
   const std::string mac = MacText(device.d.mac);
-  const app::Version before = Of(device.d.version);
+  const app::Version before = Of(device.d);
   say(device.model + " " + mac + " at " + device.Address() + ": firmware " +
       (app::IsZero(before) ? std::string("unknown") : app::VersionText(before)) + "; the file holds " +
       app::VersionText(file));
@@ -161,7 +161,7 @@ int RunUpdateCommand(const std::vector<std::string>& all) {
 
   KvxrDevice back;
   bool isBack = WaitUntilBack(host, limited, device, &back);
-  const app::Version after = isBack ? Of(back.d.version) : app::Version{};
+  const app::Version after = isBack ? Of(back.d) : app::Version{};
   if (isBack) say(back.model + " " + mac + " is back at " + back.Address() + " with firmware " + app::VersionText(after));
   LetScansEnd(host);
   host.Close();

@@ -7,13 +7,14 @@
 
 #include "app/logic/wink_rule.h"
 #include "cli/command.h"
-#include "cli/support_host.h"
 #include "cli/support_spinner.h"
 #include "cli/support_target.h"
 #include "discovery/full_scan.h"
 #include "discovery/wink.h"
+#include "library/library_host.h"
 #include "platform/socket.h"
 #include "platform/text.h"
+#include "runtime/bytes.h"
 
 namespace qs::cli {
 
@@ -22,13 +23,7 @@ namespace {
 constexpr const char* kCmd = "wink";
 
 void RunHost(uint32_t ms, const std::atomic<bool>* until, void* host) {
-  static_cast<LibraryHost*>(host)->Run(ms, until);
-}
-
-std::string Dotted(uint32_t a) {
-  char b[16];
-  plat::FormatAddress(a, b);
-  return b;
+  static_cast<kvxr::LibraryHost*>(host)->Run(ms, until);
 }
 
 // Sends the wink and says which datagram went out; the exit status.
@@ -49,12 +44,12 @@ int Wink(disc::IDeviceInfoX* device) {
   disc::WinkOutcome w = disc::SendWinkTo(device);
   if (w.kind == disc::WinkKind::Legacy) {
     if (!w.sent) {
-      Error(kCmd, "the text wink to " + Dotted(w.target) + " could not be sent");
+      Error(kCmd, "the text wink to " + bytes::FormatIpv4(w.target) + " could not be sent");
       return kExitFailed;
     }
     std::printf("%s %s (firmware %u.%03u): sent the text wink \"Wink\" (4 bytes) to %s, UDP port %u\n", name.c_str(),
                 macText.c_str(), static_cast<unsigned>(v.major), static_cast<unsigned>(v.minor),
-                Dotted(w.target).c_str(), disc::kWinkPort);
+                bytes::FormatIpv4(w.target).c_str(), disc::kCommandPort);
     return kExitOk;
   }
   if (!w.sent) {
@@ -62,10 +57,10 @@ int Wink(disc::IDeviceInfoX* device) {
     return kExitFailed;
   }
   std::string from;
-  for (uint32_t a : w.from) from += (from.empty() ? "" : ", ") + Dotted(a);
+  for (uint32_t a : w.from) from += (from.empty() ? "" : ", ") + bytes::FormatIpv4(a);
   std::printf("%s %s: sent the authenticated wink (command 0xC104, %zu bytes) to 255.255.255.255, UDP port %u, "
               "from %zu interface%s (%s)\n",
-              name.c_str(), macText.c_str(), disc::kWinkRequestSize, disc::kWinkPort, w.sent, w.sent == 1 ? "" : "s",
+              name.c_str(), macText.c_str(), disc::kWinkRequestSize, disc::kCommandPort, w.sent, w.sent == 1 ? "" : "s",
               from.c_str());
   return kExitOk;
 }
@@ -87,7 +82,7 @@ int RunWink(const std::vector<std::string>& args) {
     return kExitFailed;
   }
   disc::DeviceManager* mgr = disc::GetDeviceManagerImpl();
-  LibraryHost host;
+  kvxr::LibraryHost host;
   const bool hosted = host.Open();
   Spinner spinner(kCmd, "scanning");
   disc::FullScanResult r = disc::ScanToEnd(*mgr, opt, hosted ? RunHost : nullptr, &host);
@@ -118,7 +113,7 @@ int RunWink(const std::vector<std::string>& args) {
   } else if (!device) {
     Error(kCmd, "no device with " + TargetText(target) + " answered the scan");
   } else if (ambiguous) {
-    Error(kCmd, std::to_string(matches.size()) + " devices answer at " + Dotted(target.address) + " (" + macs +
+    Error(kCmd, std::to_string(matches.size()) + " devices answer at " + bytes::FormatIpv4(target.address) + " (" + macs +
                     "): name one by its MAC");
     rc = kExitFailed;
   } else {

@@ -29,14 +29,14 @@ void OnDevice(int32_t handle, const KVxR_WCHAR* line) {
   // A line of an earlier scan names a handle the library no longer knows: it
   // may tell how the device was before a change.
   uint8_t id[16];
-  if (KVxR_GetHardwareID(handle, id) != 0) return;
+  if (KVxR_GetHardwareID(handle, id) != KVXR_OK) return;
   std::string s;
   for (size_t i = 0; line[i] && i < 512; ++i) s.push_back(static_cast<char>(line[i]));
   KvxrDevice d;
   d.handle = handle;
   d.line = s;
-  if (!disc::ParseDeviceLine(s, &d.d)) return;
-  d.model = d.d.row ? d.d.row->displayName : "KV-xR";
+  if (!kvxr::ParseDeviceLine(s, &d.d)) return;
+  d.model = d.d.model;
   g_target->push_back(d);
   if (g_probeMac && std::memcmp(g_probeMac, d.d.mac, 6) == 0) g_probeHit = true;
 }
@@ -51,16 +51,16 @@ int32_t StartScan(bool limitedBroadcast) {
   g_scansStarted.fetch_add(1);
   g_allEnded = false;
   int32_t st = KVxR_DiscoverDevices(1000, OnDevice, OnDone);
-  if (st != 0) OnDone();  // none runs: counted as ended
+  if (st != KVXR_OK) OnDone();  // none runs: counted as ended
   return st;
 }
 
 }  // namespace
 
-std::string KvxrDevice::Address() const { return bytes::FormatIpv4(d.currentAddress); }
+std::string KvxrDevice::Address() const { return bytes::FormatIpv4(d.address); }
 
 app::RecordSettings KvxrDevice::Settings() const {
-  return app::RecordSettings{d.dhcp, d.currentAddress, d.staticAddress, d.netmask, d.gateway};
+  return app::RecordSettings{d.dhcp, d.address, d.staticAddress, d.netmask, d.gateway};
 }
 
 bool TakeLimitedBroadcastOption(const std::vector<std::string>& all, std::vector<std::string>* rest) {
@@ -78,12 +78,12 @@ bool ScanKvxrDevices(LibraryHost& host, bool limitedBroadcast, std::vector<KvxrD
   g_target = out;
   g_done = false;
   *status = StartScan(limitedBroadcast);
-  if (*status == 0) {
+  if (*status == KVXR_OK) {
     host.Run(8000, &g_done);
     host.Run(1200);  // version answers come up to 1 s after an announce
   }
   g_target = nullptr;
-  return *status == 0 && g_done.load();
+  return *status == KVXR_OK && g_done.load();
 }
 
 bool ProbeKvxrDevice(LibraryHost& host, bool limitedBroadcast, const uint8_t mac[6], uint32_t waitMs,
@@ -93,7 +93,7 @@ bool ProbeKvxrDevice(LibraryHost& host, bool limitedBroadcast, const uint8_t mac
   g_probeMac = mac;
   g_probeHit = false;
   bool found = false;
-  if (StartScan(limitedBroadcast) == 0) {
+  if (StartScan(limitedBroadcast) == KVXR_OK) {
     host.Run(waitMs, &g_probeHit);
     for (const KvxrDevice& d : seen) {
       if (std::memcmp(d.d.mac, mac, 6) != 0) continue;
@@ -110,12 +110,6 @@ void LetScansEnd(LibraryHost& host) {
   if (!g_allEnded.load()) host.Run(8000, &g_allEnded);
 }
 
-std::string StatusMeaning(KvxrCall call, int32_t st) {
-  char b[32];
-  std::snprintf(b, sizeof b, "%d: ", static_cast<int>(st));
-  return std::string(b) + app::KvxrStatusMeaning(call, st);
-}
-
 bool OpenAndFindKvxrDevice(LibraryHost& host, const char* command, const DeviceTarget& target, bool limitedBroadcast,
                            KvxrDevice* device, const char* note) {
   if (!host.Open()) {
@@ -128,13 +122,13 @@ bool OpenAndFindKvxrDevice(LibraryHost& host, const char* command, const DeviceT
   bool ran = ScanKvxrDevices(host, limitedBroadcast, &found, &st);
   spinner.Stop();
   if (!ran) {
-    Error(command, "the KV-xR scan did not run (status " + std::to_string(st) + ")");
+    Error(command, "the KV-xR scan did not run (" + kvxr::StatusText(kvxr::Call::DiscoverDevices, st) + ")");
     return false;
   }
   // One device per MAC (it may be seen through two interfaces); the last line wins.
   std::vector<KvxrDevice> matches;
   for (const KvxrDevice& d : found) {
-    if (!TargetMatches(target, d.d.mac, d.d.currentAddress)) continue;
+    if (!TargetMatches(target, d.d.mac, d.d.address)) continue;
     bool same = false;
     for (KvxrDevice& m : matches) {
       if (std::memcmp(m.d.mac, d.d.mac, 6) == 0) {

@@ -1,24 +1,26 @@
 // What the KV-xR commands share: finding a device (by MAC or address) with a
-// library scan, looking for it again after a change, and saying what a
-// library status means.
+// library scan, and looking for it again after a change. What a library
+// status means: kvxr::StatusText (library/status_text.h).
 #pragma once
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "app/logic/kvxr_settings.h"
-#include "app/logic/kvxr_status.h"
-#include "cli/support_host.h"
 #include "cli/support_target.h"
-#include "discovery/device_line.h"
+#include "library/device_line.h"
+#include "library/library_host.h"
+#include "library/status_text.h"
 
 namespace qs::cli {
+
+using kvxr::LibraryHost;
 
 struct KvxrDevice {
   int32_t handle = 0;
   std::string line;  // the library's device line
   std::string model;  // KV-1R ...
-  disc::DeviceLine d;
+  kvxr::DeviceLine d;
 
   std::string Address() const;  // current, dotted
   app::RecordSettings Settings() const;
@@ -47,9 +49,5 @@ bool ProbeKvxrDevice(LibraryHost& host, bool limitedBroadcast, const uint8_t mac
 // Runs notifications until every scan started here has ended (at most 8 s):
 // the library's scans must not outlive the program.
 void LetScansEnd(LibraryHost& host);
-
-using app::KvxrCall;
-// "-402: no acknowledgement ..." for the status of the call.
-std::string StatusMeaning(KvxrCall call, int32_t status);
 
 }  // namespace qs::cli

@@ -58,7 +58,7 @@ struct Device {
   uint32_t oversizeSize = 3000;
   Digest digest = Digest::Good;
   int lengthDelta = 0;
-  uint32_t announceLen = kAnnounceMinPayload;
+  uint32_t announceLen = kAnnounceFullPayload;
   uint32_t announceRepeat = 1;
 
   // restarts

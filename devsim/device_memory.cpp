@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "firmware/firmware_package.h"
-#include "firmware/firmware_status.h"
+#include "library/KV-xR_update.h"
 #include "platform/sha1.h"
 #include "platform/text.h"
 #include "runtime/bytes.h"
@@ -168,7 +168,7 @@ int32_t ReadInfoBlock(const Memory& m, fw::FirmwareInfo& info) {
 bool LoadFlashImage(const std::string& path, std::shared_ptr<const FlashImage>* out, std::string* why) {
   fw::LoadedFirmware f = fw::LoadFirmwareFile(plat::Utf8ToWide(path));
   if (!f.image) {
-    *why = f.status == fw::kFwNotFound ? "no file " + path : path + " is neither Intel HEX nor S-record";
+    *why = f.status == KVXR_FILE_NOT_FOUND ? "no file " + path : path + " is neither Intel HEX nor S-record";
     return false;
   }
   auto image = std::make_shared<FlashImage>();

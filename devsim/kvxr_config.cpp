@@ -10,6 +10,7 @@
 #include "devsim/families.h"
 #include "devsim/sim.h"
 #include "platform/uuid.h"
+#include "library/base64.h"
 #include "runtime/bytes.h"
 
 namespace qs::devsim {
@@ -188,7 +189,7 @@ class KvxrConfig : public FamilyOf<KvxrConfigState> {
       std::memcpy(s.challengeNonce, g.frame->nonce, kNonceSize);
       s.hasChallenge = true;
       s.challengeExpires = EventLoop::Now() + s.challengeDelayMs + s.challengeTtlMs;
-      text = Base64Encode(s.challengeBytes, sizeof s.challengeBytes);
+      text = kvxr::Base64Encode(s.challengeBytes, sizeof s.challengeBytes);
     }
     std::vector<Outgoing> out;
     out.push_back({sim().SignerFor(d, *g.frame)(kReplyChallenge, ChallengePayload(d.hwid.data(), text)),
@@ -205,7 +206,7 @@ class KvxrConfig : public FamilyOf<KvxrConfigState> {
     if (!s.hasChallenge) s.lastResponse = Response::NoChallenge;
     else if (EventLoop::Now() > s.challengeExpires) s.lastResponse = Response::Expired;
     else if (std::memcmp(g.frame->nonce, s.challengeNonce, kNonceSize) != 0) s.lastResponse = Response::WrongNonce;
-    else if (given != Base64Encode(inverted, sizeof inverted)) s.lastResponse = Response::Wrong;
+    else if (given != kvxr::Base64Encode(inverted, sizeof inverted)) s.lastResponse = Response::Wrong;
     else s.lastResponse = Response::Ok;
     if (s.lastResponse == Response::Expired) s.hasChallenge = false;  // gone for good
     if (s.lastResponse != Response::Ok) {

@@ -3,20 +3,22 @@
 #include <algorithm>
 #include <cstring>
 
+#include "discovery/announce.h"
+#include "library/opmode_report.h"
+#include "library/reboot_request.h"
+#include "library/set_config.h"
 #include "platform/sha1.h"
 #include "runtime/bytes.h"
 
 namespace qs::devsim {
 
 bool ParseRequest(const uint8_t* data, size_t len, Request* out) {
-  if (len < 40) return false;
-  size_t n = bytes::GetLe16(data + 18);
-  if (len != 40 + n) return false;
-  std::memcpy(out->nonce, data, kNonceSize);
-  out->command = bytes::GetLe16(data + 16);
-  out->payload.assign(data + 20, data + 20 + n);
-  uint8_t digest[kDigestSize];
-  out->digestOk = plat::Sha1Digest(data, 20 + n, digest) && std::memcmp(digest, data + 20 + n, kDigestSize) == 0;
+  disc::ParsedRequest r;
+  if (!disc::ParseRequest(data, len, &r)) return false;
+  std::memcpy(out->nonce, r.nonce, kNonceSize);
+  out->command = r.command;
+  out->payload.assign(r.payload, r.payload + r.length);
+  out->digestOk = r.digestOk;
   return true;
 }
 
@@ -42,68 +44,63 @@ Bytes TextField(const std::string& value, size_t width) {
 }
 
 Bytes AnnouncePayload(const AnnounceFields& f, size_t length) {
-  Bytes p(std::max(kAnnounceMinPayload, length), 0);
-  std::memcpy(p.data(), f.hwid, kHwIdSize);
-  bytes::PutBe32(p.data() + 16, f.address);
-  std::memcpy(p.data() + 20, f.mac, 6);
-  p[26] = f.dhcp ? 1 : 0;
-  bytes::PutBe32(p.data() + 27, f.staticAddress);
-  bytes::PutBe32(p.data() + 31, f.netmask);
-  bytes::PutBe32(p.data() + 35, f.gateway);
+  disc::Announce a;
+  std::memcpy(a.hardwareId, f.hwid, kHwIdSize);
+  a.address = f.address;
+  std::memcpy(a.mac, f.mac, 6);
+  a.dhcp = f.dhcp;
+  a.staticAddress = f.staticAddress;
+  a.netmask = f.netmask;
+  a.gateway = f.gateway;
   Bytes model = TextField(f.model, kModelField), serial = TextField(f.serial, kSerialField),
         text = TextField(f.text, kTextField);
-  std::copy(model.begin(), model.end(), p.begin() + 39);
-  std::copy(serial.begin(), serial.end(), p.begin() + 47);
-  std::copy(text.begin(), text.end(), p.begin() + 71);
-  bytes::PutLe16(p.data() + 112, f.word112);
-  p.resize(length);  // a short announce is a fault mode
+  std::memcpy(a.modelCode, model.data(), kModelField);
+  std::memcpy(a.serial, serial.data(), kSerialField);
+  std::memcpy(a.text, text.data(), kTextField);
+  a.word112 = f.word112;
+  Bytes p = disc::EncodeAnnounce(a);
+  p.resize(length);  // a short announce is a fault mode; a longer one is padded with zeros
   return p;
 }
 
 Bytes OpModeReport(const uint8_t* hwid, const uint8_t* mode) {
-  Bytes p;
-  if (hwid) {
-    p.push_back(0xA0);
-    p.push_back(kHwIdSize);
-    p.insert(p.end(), hwid, hwid + kHwIdSize);
-  }
-  if (mode) {
-    p.push_back(0xA1);
-    p.push_back(1);
-    p.push_back(*mode);
-  }
-  return p;
+  kvxr::OpModeReport r;
+  r.hasId = hwid != nullptr;
+  if (hwid) std::memcpy(r.hardwareId, hwid, kHwIdSize);
+  r.hasMode = mode != nullptr;
+  if (mode) r.mode = *mode;
+  return kvxr::EncodeOpModeReport(r);
 }
 
 bool ParseSetConfig(const Bytes& payload, SetConfig* out) {
-  if (payload.size() != kSetConfigPayload) return false;
-  const uint8_t* p = payload.data();
-  std::memcpy(out->hwid, p, kHwIdSize);
-  std::memcpy(out->mac, p + 16, 6);
-  out->dhcp = p[22];
-  out->mode = p[23];
-  out->address = bytes::GetBe32(p + 24);
-  out->netmask = bytes::GetBe32(p + 28);
-  out->gateway = bytes::GetBe32(p + 32);
-  out->model.assign(p + 36, p + 36 + kModelField);
-  out->serial.assign(p + 44, p + 44 + kSerialField);
-  out->text.assign(p + 68, p + 68 + kTextField);
+  kvxr::SetConfigRequest r;
+  if (!kvxr::DecodeSetConfig(payload.data(), payload.size(), &r)) return false;
+  std::memcpy(out->hwid, r.hardwareId, kHwIdSize);
+  std::memcpy(out->mac, r.mac, 6);
+  out->dhcp = r.dhcpByte;
+  out->mode = r.operationMode;
+  out->address = r.staticAddress;
+  out->netmask = r.netmask;
+  out->gateway = r.gateway;
+  out->model.assign(r.modelCode, r.modelCode + kModelField);
+  out->serial.assign(r.serial, r.serial + kSerialField);
+  out->text.assign(r.text, r.text + kTextField);
   return true;
 }
 
-Bytes SetConfigAck(bool accepted) { return Bytes{static_cast<uint8_t>(accepted ? 1 : 0)}; }
+Bytes SetConfigAck(bool accepted) { return kvxr::EncodeSetConfigAck(accepted); }
 
 bool ParseReboot(const Bytes& payload, Reboot* out) {
-  if (payload.size() != kRebootPayload) return false;
-  const uint8_t* resp = payload.data() + kHwIdSize;
-  std::memcpy(out->hwid, payload.data(), kHwIdSize);
-  out->asking = std::all_of(resp, resp + kResponseSize, [](uint8_t b) { return b == 0; });
-  out->response.assign(reinterpret_cast<const char*>(resp), strnlen(reinterpret_cast<const char*>(resp), kResponseSize));
+  kvxr::RebootRequest r;
+  if (!kvxr::DecodeRebootRequest(payload.data(), payload.size(), &r)) return false;
+  std::memcpy(out->hwid, r.hardwareId, kHwIdSize);
+  out->asking = r.first;
+  out->response = r.response.text;
   return true;
 }
 
 Bytes ChallengePayload(const uint8_t hwid[kHwIdSize], const std::string& text) {
-  Bytes p(kRebootPayload, 0);
+  Bytes p(kvxr::kRebootSize, 0);
   std::memcpy(p.data(), hwid, kHwIdSize);
   std::memcpy(p.data() + kHwIdSize, text.data(), std::min(text.size(), kResponseSize));
   return p;
@@ -117,21 +114,6 @@ Bytes TextReply(const std::string& code, uint32_t address, const uint8_t mac[6],
 Bytes VersionReply(const std::string& text) {
   std::string s = "\x02Version:" + text;
   return Bytes(s.begin(), s.end());
-}
-
-std::string Base64Encode(const uint8_t* data, size_t len) {
-  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < len; i += 3) {
-    uint32_t v = uint32_t(data[i]) << 16;
-    if (i + 1 < len) v |= uint32_t(data[i + 1]) << 8;
-    if (i + 2 < len) v |= data[i + 2];
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += i + 1 < len ? kAlphabet[(v >> 6) & 63] : '=';
-    out += i + 2 < len ? kAlphabet[v & 63] : '=';
-  }
-  return out;
 }
 
 }  // namespace qs::devsim

@@ -1,56 +1,43 @@
-// The device side of every wire format the simulator speaks, each encoded and
-// decoded here and nowhere else:
-//
-// Authenticated request (PC -> device), integers little-endian:
-//   nonce (16) | command (u16) | length N (u16) | payload (N) | SHA-1 of all before
-// Authenticated reply (device -> PC):
-//   header (4) | type (u16) | length N (u16) | payload (N) | SHA-1(nonce | all before)
-// Announce payload (reply 0x5501), at least 114 bytes, addresses big-endian:
-//   0 hwid (16) | 16 current address | 20 MAC (6) | 26 DHCP | 27 static address |
-//   31 netmask | 35 gateway | 39 model (8, NUL-padded) | 47 serial (24) |
-//   71 text (40) | 111 not read | 112 u16
-// Operation-mode report (reply 0x5504): items tag | length L | L bytes;
-//   0xA0 the hwid (16), 0xA1 the mode (1)
-// Set-config payload (command 0xC102, 108 bytes): 0 hwid | 16 MAC | 22 DHCP |
-//   23 mode | 24 static address | 28 netmask | 32 gateway | 36 model (8) |
-//   44 serial (24) | 68 text (40)
-// Set-config acknowledgement (reply 0x5502): byte 0 = 1 accepted, 0 refused
-// Reboot payload (command 0xC103, 40 bytes): 0 hwid | 16 response (24, Base64
-//   of the inverted challenge, NUL-padded; all zero when asking for one)
-// Reboot challenge (reply 0x5503, 40 bytes): 0 hwid | 16 challenge (24,
-//   Base64 of 16 bytes, NUL-terminated when shorter)
-// Legacy text reply: 0x02 | model code | dotted address | ":" | MAC with "-" |
-//   anything | 0x03
-// Version reply: 0x02 | "Version:" | text
+// The device side of the wire formats the simulator speaks. The layouts and
+// the decoders of what the simulator receives are the shared ones:
+// discovery/frame.h (the authenticated frame, command and reply types,
+// ports), discovery/announce.h, discovery/wink_request.h,
+// library/set_config.h, library/reboot_request.h, library/opmode_report.h
+// and library/version_reply.h. What stays here is what the simulator writes
+// that a correct device would not: replies with a wrong length or digest, cut
+// announces, malformed challenges and version texts (its fault modes). Its
+// tests encode requests on their own (tests/support/sim_client.cpp), so that
+// the library and the simulator cannot be wrong the same way.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "discovery/frame.h"
+
 namespace qs::devsim {
 
 using Bytes = std::vector<uint8_t>;
 
-constexpr uint16_t kPortKv = 9010;         // text scan, winks, KV-xR discover, version, set-config, reboot
-constexpr uint16_t kPortDiscover = 59300;  // the program's authenticated discover
+constexpr uint16_t kPortKv = disc::kCommandPort;  // text scan, winks, KV-xR discover, version, set-config, reboot
+constexpr uint16_t kPortDiscover = disc::kDiscoverPort;  // the program's authenticated discover
 
-constexpr uint16_t kCmdDiscover = 0xC101;
-constexpr uint16_t kCmdSetConfig = 0xC102;
-constexpr uint16_t kCmdReboot = 0xC103;
-constexpr uint16_t kCmdWink = 0xC104;
-constexpr uint16_t kReplyAnnounce = 0x5501;
-constexpr uint16_t kReplySetConfigAck = 0x5502;
-constexpr uint16_t kReplyChallenge = 0x5503;
-constexpr uint16_t kReplyOpMode = 0x5504;
+using disc::kCmdDiscover;
+using disc::kCmdReboot;
+using disc::kCmdSetConfig;
+using disc::kCmdWink;
+using disc::kNonceSize;
+using disc::kReplyAnnounce;
+using disc::kReplyChallenge;
+using disc::kReplySetConfigAck;
+constexpr uint16_t kReplyOpMode = disc::kReplyOpModeReport;
 
-constexpr size_t kNonceSize = 16;
 constexpr size_t kHwIdSize = 16;
 constexpr size_t kDigestSize = 20;
-constexpr size_t kAnnounceMinPayload = 114;
+// A whole announce as devices send it (discovery/announce.h).
+constexpr size_t kAnnounceFullPayload = 114;
 constexpr size_t kModelField = 8, kSerialField = 24, kTextField = 40;
-constexpr size_t kSetConfigPayload = 108;
-constexpr size_t kRebootPayload = 40;
 constexpr size_t kResponseSize = 24;
 constexpr size_t kChallengeBytes = 16;
 
@@ -61,9 +48,9 @@ struct Request {
   bool digestOk = false;
 };
 
-// Splits an authenticated request. False when the bytes are not shaped like one
-// (too short, length field disagreeing with the size); a frame of the right
-// shape with a wrong trailer parses with digestOk false.
+// An authenticated request, read by disc::ParseRequest. False when the bytes
+// are not shaped like one (too short, length field disagreeing with the size);
+// a frame of the right shape with a wrong trailer parses with digestOk false.
 bool ParseRequest(const uint8_t* data, size_t len, Request* out);
 
 struct ReplyShape {
@@ -85,13 +72,14 @@ struct AnnounceFields {
   uint16_t word112 = 0;
 };
 // length: the payload's size; below 114 the announce is cut short (a fault).
-Bytes AnnouncePayload(const AnnounceFields& f, size_t length = kAnnounceMinPayload);
+Bytes AnnouncePayload(const AnnounceFields& f, size_t length = kAnnounceFullPayload);
 // The NUL-padded field as an announce carries it (model, serial or text).
 Bytes TextField(const std::string& value, size_t width);
 
 // Items of the operation-mode report: the identifier, the mode, or both.
 Bytes OpModeReport(const uint8_t* hwid, const uint8_t* mode);
 
+// Read by kvxr::DecodeSetConfig.
 struct SetConfig {
   uint8_t hwid[kHwIdSize] = {};
   uint8_t mac[6] = {};
@@ -103,6 +91,7 @@ struct SetConfig {
 bool ParseSetConfig(const Bytes& payload, SetConfig* out);
 Bytes SetConfigAck(bool accepted);
 
+// Read by kvxr::DecodeRebootRequest.
 struct Reboot {
   uint8_t hwid[kHwIdSize] = {};
   bool asking = false;   // the response field is all zero
@@ -112,8 +101,7 @@ bool ParseReboot(const Bytes& payload, Reboot* out);
 Bytes ChallengePayload(const uint8_t hwid[kHwIdSize], const std::string& text);
 
 Bytes TextReply(const std::string& code, uint32_t address, const uint8_t mac[6], const std::string& extra);
+// Any text after "Version:", also a malformed one (a fault mode).
 Bytes VersionReply(const std::string& text);
-
-std::string Base64Encode(const uint8_t* data, size_t len);
 
 }  // namespace qs::devsim

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "discovery/text_reply.h"
 #include "platform/event.h"
 #include "platform/tick.h"
 
@@ -24,7 +25,7 @@ void ProbeOne(uint32_t address, uint32_t netmask, void* ctx) {
   // hundred replies.
   if (c->receiveBuffer > 0) s.SetReceiveBuffer(c->receiveBuffer);
   // Send errors are ignored: the collection simply hears nothing.
-  s.SendTo("Scan", 4, net::DirectedBroadcast(address, netmask), kTextProbePort);
+  s.SendTo(kScanProbe, kScanProbeSize, net::DirectedBroadcast(address, netmask), kCommandPort);
   s.SendTo(c->discover.data(), c->discover.size(), plat::kBroadcastAddress, kDiscoverPort);
   c->sockets->push_back(std::move(s));
   ++c->kept;

@@ -11,8 +11,6 @@
 
 namespace qs::disc {
 
-constexpr uint16_t kTextProbePort = 9010;
-constexpr uint16_t kDiscoverPort = 59300;
 constexpr size_t kReceiveBuffer = 1024;  // per datagram; longer ones are skipped
 
 struct CollectLimits {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/text.h"
+#include "runtime/bytes.h"
 
 namespace qs::disc {
 
@@ -20,18 +21,6 @@ std::u16string Cut(std::string_view ansi, size_t max) {
 void DeviceDetails::SetSerial(std::string_view ansi) { serial = Cut(ansi, kSerialMax); }
 void DeviceDetails::SetText(std::string_view ansi) { text = Cut(ansi, kTextMax); }
 void DeviceDetails::SetModelName(std::string_view ansi) { modelName = Cut(ansi, kModelNameMax); }
-
-void PutAddress(uint32_t a, uint8_t out[4]) {
-  out[0] = static_cast<uint8_t>(a >> 24);
-  out[1] = static_cast<uint8_t>(a >> 16);
-  out[2] = static_cast<uint8_t>(a >> 8);
-  out[3] = static_cast<uint8_t>(a);
-}
-
-uint32_t GetAddressBytes(const uint8_t in[4]) {
-  return static_cast<uint32_t>(in[0]) << 24 | static_cast<uint32_t>(in[1]) << 16 | static_cast<uint32_t>(in[2]) << 8 |
-         in[3];
-}
 
 DeviceInfo::DeviceInfo(DeviceReport&& report)
     : row_(report.row),
@@ -54,10 +43,10 @@ void DeviceInfo::GetMac(uint8_t out[6]) { std::memcpy(out, mac_, 6); }
 
 bool DeviceInfo::IsDhcp() { return details_ && details_->dhcp != 0; }
 
-uint32_t DeviceInfo::GetCurrentAddress() { return details_ ? GetAddressBytes(details_->currentAddress) : address_; }
-uint32_t DeviceInfo::GetStaticAddress() { return details_ ? GetAddressBytes(details_->staticAddress) : address_; }
-uint32_t DeviceInfo::GetNetmask() { return details_ ? GetAddressBytes(details_->netmask) : 0; }
-uint32_t DeviceInfo::GetGateway() { return details_ ? GetAddressBytes(details_->gateway) : 0; }
+uint32_t DeviceInfo::GetCurrentAddress() { return details_ ? bytes::GetBe32(details_->currentAddress) : address_; }
+uint32_t DeviceInfo::GetStaticAddress() { return details_ ? bytes::GetBe32(details_->staticAddress) : address_; }
+uint32_t DeviceInfo::GetNetmask() { return details_ ? bytes::GetBe32(details_->netmask) : 0; }
+uint32_t DeviceInfo::GetGateway() { return details_ ? bytes::GetBe32(details_->gateway) : 0; }
 
 bool DeviceInfo::Matches(const ModelRow* row, const uint8_t mac[6]) {
   return row && row->modelNumber == row_->modelNumber && std::memcmp(mac, mac_, 6) == 0;

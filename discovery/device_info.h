@@ -41,9 +41,6 @@ struct DeviceDetails {
   void SetModelName(std::string_view ansi);
 };
 
-void PutAddress(uint32_t hostOrder, uint8_t out[4]);
-uint32_t GetAddressBytes(const uint8_t in[4]);
-
 // The unit both sources hand to the manager.
 struct DeviceReport {
   const ModelRow* row = nullptr;

@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "discovery/device_line.h"
 #include "discovery/replies.h"
+#include "library/device_line.h"
 #include "platform/text.h"
+#include "runtime/bytes.h"
 
 namespace qs::disc {
 
@@ -80,34 +81,36 @@ void DeviceManager::OnDatagram(const uint8_t* data, size_t len, void* context) {
 }
 
 void DeviceManager::OnLibraryLine(int32_t key, std::u16string_view line) {
-  DeviceLine d;
-  if (!ParseDeviceLine(plat::WideToAnsi(line), &d)) return;
+  kvxr::DeviceLine d;
+  if (!kvxr::ParseDeviceLine(plat::WideToAnsi(line), &d)) return;
+  const ModelRow* row = FindModelByName(d.model);
+  if (!row) return;
 
   KVxR_WCHAR serial[200] = {};
-  const bool serialKnown = library_.getSerial(key, serial, 200) == 0;
+  const bool serialKnown = library_.getSerial(key, serial, 200) == KVXR_OK;
   serial[199] = 0;  // whatever the library did, the text ends in the buffer
   std::u16string wideSerial;
   for (size_t i = 0; i < 200 && serial[i]; ++i) wideSerial.push_back(static_cast<char16_t>(serial[i]));
 
   auto details = std::make_unique<DeviceDetails>();
-  const bool idKnown = library_.getHardwareId(key, details->hardwareId) == 0;
-  PutAddress(d.currentAddress, details->currentAddress);
+  const bool idKnown = library_.getHardwareId(key, details->hardwareId) == KVXR_OK;
+  bytes::PutBe32(details->currentAddress, d.address);
   std::memcpy(details->mac, d.mac, 6);
   details->dhcp = d.dhcp ? 1 : 0;
-  PutAddress(d.staticAddress, details->staticAddress);
-  PutAddress(d.netmask, details->netmask);
-  PutAddress(d.gateway, details->gateway);
+  bytes::PutBe32(details->staticAddress, d.staticAddress);
+  bytes::PutBe32(details->netmask, d.netmask);
+  bytes::PutBe32(details->gateway, d.gateway);
   details->SetSerial(plat::WideToAnsi(wideSerial));
   details->SetText("");
-  details->SetModelName(d.row->displayName);
+  details->SetModelName(row->displayName);
   // A line delivered after the next scan began carries a handle the library
   // no longer knows: what an earlier line told stays, rather than a blank.
-  if (!serialKnown || !idKnown) KeepKnownIdentity(d.row, d.mac, serialKnown, idKnown, *details);
+  if (!serialKnown || !idKnown) KeepKnownIdentity(row, d.mac, serialKnown, idKnown, *details);
 
   DeviceReport r;
-  r.row = d.row;
-  r.address = d.currentAddress;
-  r.version = d.version;
+  r.row = row;
+  r.address = d.address;
+  r.version = VersionPair{d.major, d.minor};
   std::memcpy(r.mac, d.mac, 6);
   r.details = std::move(details);
   AddOrUpdate(std::move(r));

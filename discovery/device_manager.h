@@ -65,7 +65,7 @@ class DeviceManager : public IDevMgr {
   CollectLimits limits_;
   int receiveBuffer_ = kScanSocketBuffer;
   ScanStats lastScan_;
-  int32_t lastLibraryResult_ = -1;
+  int32_t lastLibraryResult_ = KVXR_NO_WINDOW;  // no scan yet
 };
 
 // Process-wide options of the scan: the discovery mode handed to the library

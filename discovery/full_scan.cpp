@@ -30,7 +30,7 @@ FullScanResult ScanToEnd(DeviceManager& manager, const FullScanOptions& options,
   manager.Scan();
   r.datagrams = manager.lastScan();
   r.libraryStatus = manager.lastLibraryResult();
-  if (r.libraryStatus == 0 && run) {
+  if (r.libraryStatus == KVXR_OK && run) {
     run(options.libraryWaitMs, &g_libraryDone, context);
     r.libraryEnded = g_libraryDone.load();
     run(options.lateLinesMs, nullptr, context);

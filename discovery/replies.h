@@ -1,5 +1,6 @@
-// What one datagram of the program's scan says: the legacy text reply and the
-// authenticated announce. Pure functions over bytes.
+// What one datagram of the program's scan says: the legacy text reply
+// (discovery/text_reply.h) or the authenticated announce
+// (discovery/announce.h). Pure functions over bytes.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -9,26 +10,16 @@
 
 namespace qs::disc {
 
-// Fields of the announce payload that the program's scan reads, and the
-// shortest payload that holds them.
-constexpr size_t kAnnounceAddressOffset = 16;
-constexpr size_t kAnnounceMacOffset = 20;
-constexpr size_t kAnnounceModelOffset = 39;
-constexpr size_t kAnnounceMinForScan = kAnnounceModelOffset + kModelCodeMax;  // 47
-
 struct Sighting {
   const ModelRow* row = nullptr;
   uint32_t address = 0;  // host order
   uint8_t mac[6] = {};
 };
 
-// 0x02, model code, dotted address, ":", MAC as xx-xx-xx-xx-xx-xx, anything, 0x03.
-// The row found may be one that is not listed; callers decide.
-bool DecodeTextReply(const uint8_t* bytes, size_t len, Sighting* out);
-
-// Announce payload: model code looked up by prefix within its 8-byte field.
-// Rejects payloads too short for the fields read.
-bool DecodeAnnounce(const uint8_t* payload, size_t len, Sighting* out);
+// The announce as the program's scan reads it: the model code looked up by
+// prefix within its 8-byte field, the address and the MAC. Rejects payloads
+// too short for those fields.
+bool SightingFromAnnounce(const uint8_t* payload, size_t len, Sighting* out);
 
 enum class Verdict {
   Report,    // a listed model: make a device report

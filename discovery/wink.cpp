@@ -1,6 +1,7 @@
 #include "discovery/wink.h"
 
 #include "discovery/frame.h"
+#include "discovery/wink_request.h"
 
 namespace qs::disc {
 
@@ -12,10 +13,6 @@ bool EventSocket::Open(uint32_t address, uint16_t port) {
 
 WinkKind ChooseWink(const VersionPair& v) {
   return (v.major == 0 && v.minor >= 1 && v.minor <= 136) ? WinkKind::Legacy : WinkKind::Authenticated;
-}
-
-std::vector<uint8_t> BuildWinkRequest(const uint8_t nonce[16], const uint8_t hardwareId[16]) {
-  return BuildRequest(nonce, kCmdWink, hardwareId, 16);
 }
 
 namespace {
@@ -31,7 +28,7 @@ void WinkFrom(uint32_t address, uint32_t, void* ctx) {
   EventSocket s;
   if (!s.Open(address, 0)) return;
   s.socket().SetBroadcast(true);
-  if (s.socket().SendTo(c->frame->data(), c->frame->size(), plat::kBroadcastAddress, kWinkPort) > 0) {
+  if (s.socket().SendTo(c->frame->data(), c->frame->size(), plat::kBroadcastAddress, kCommandPort) > 0) {
     ++c->out->sent;
     c->out->from.push_back(address);
   }
@@ -49,7 +46,7 @@ WinkOutcome SendWinkTo(IDeviceInfo* device, net::InterfaceQueryFn query) {
     EventSocket s;
     if (!s.Open(plat::kAnyAddress, 0)) return out;
     s.socket().SetBroadcast(true);
-    if (s.socket().SendTo("Wink", 4, out.target, kWinkPort) > 0) ++out.sent;
+    if (s.socket().SendTo(kWinkText, kWinkTextSize, out.target, kCommandPort) > 0) ++out.sent;
     s.Close();
     return out;
   }

@@ -1,18 +1,17 @@
 // The wink: makes a device signal where it is. Older firmware understands the
-// plain "Wink" text; newer firmware the authenticated 0xC104 request.
+// plain "Wink" text; newer firmware the authenticated request (both in
+// discovery/wink_request.h).
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "discovery/device_info.h"
+#include "discovery/wink_request.h"
 #include "net/adapters.h"
 #include "platform/socket.h"
 
 namespace qs::disc {
-
-constexpr uint16_t kWinkPort = 9010;
-constexpr size_t kWinkRequestSize = 56;
 
 // One UDP socket with readable-data notification, for the datagrams sent here.
 class EventSocket {
@@ -30,8 +29,6 @@ enum class WinkKind { Legacy, Authenticated };
 // Versions from 0.1 to 0.136 get the legacy wink; (0, 0) means no version was
 // reported and, like anything newer, gets the authenticated one.
 WinkKind ChooseWink(const VersionPair& v);
-
-std::vector<uint8_t> BuildWinkRequest(const uint8_t nonce[16], const uint8_t hardwareId[16]);
 
 struct WinkOutcome {
   WinkKind kind = WinkKind::Authenticated;

@@ -1,7 +1,7 @@
 #include "firmware/firmware_file_state.h"
 
 #include "firmware/firmware_package.h"
-#include "firmware/firmware_status.h"
+#include "library/KV-xR_update.h"
 
 namespace qs::fw {
 
@@ -33,11 +33,11 @@ bool FirmwareFileState::HasFirmware() const {
 
 int32_t FirmwareFileState::SetFirmwareFile(const std::u16string& path, uint32_t& major, uint32_t& minor) {
   LoadedFirmware f = LoadFirmwareFile(path);
-  if (f.status != kFwOk) return f.status;
+  if (f.status != KVXR_OK) return f.status;
   Set(f.image.get(), f.info.major, f.info.minor);
   major = f.info.major;
   minor = f.info.minor;
-  return kFwOk;
+  return KVXR_OK;
 }
 
 CurrentFirmware GetCurrentFirmware() { return FirmwareFileState::Instance().Get(); }

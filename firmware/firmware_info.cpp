@@ -5,7 +5,7 @@
 #include <cstring>
 #include <exception>
 
-#include "firmware/firmware_status.h"
+#include "library/KV-xR_update.h"
 #include "platform/text.h"
 
 namespace qs::fw {
@@ -53,19 +53,19 @@ int32_t CheckInfoText(const char* begin, const char* end, FirmwareInfo& info) {
   picojson::value v;
   std::string err;
   picojson::parse(v, begin, end, &err);
-  if (!err.empty() || !v.is<picojson::object>()) return kFwBadInfo;
+  if (!err.empty() || !v.is<picojson::object>()) return KVXR_BAD_FW_INFO;
   const picojson::object& o = v.get<picojson::object>();
   auto model = o.find("model");
   auto version = o.find("version");
   if (model == o.end() || version == o.end() || !model->second.is<std::string>() ||
       !version->second.is<std::string>())
-    return kFwBadInfo;
-  if (model->second.get<std::string>() != std::string("KV-xR")) return kFwWrongModel;
+    return KVXR_BAD_FW_INFO;
+  if (model->second.get<std::string>() != std::string("KV-xR")) return KVXR_WRONG_FAMILY;
   uint32_t major = 0, minor = 0;
-  if (!ParseVersionText(plat::Utf8ToWide(version->second.get<std::string>()), major, minor)) return kFwBadVersion;
+  if (!ParseVersionText(plat::Utf8ToWide(version->second.get<std::string>()), major, minor)) return KVXR_BAD_FW_VERSION;
   info.major = major;
   info.minor = minor;
-  return kFwOk;
+  return KVXR_OK;
 }
 }  // namespace
 
@@ -82,7 +82,7 @@ bool ParseVersionText(const std::u16string& text, uint32_t& major, uint32_t& min
 }
 
 int32_t ReadFirmwareInfo(IBinaryImage* image, FirmwareInfo& info) {
-  if (!image) return kFwNoInfo;
+  if (!image) return KVXR_NO_FW_INFO;
   uint8_t window[kInfoWindowSize];
   FillWindow(image, window);
   const char* w = reinterpret_cast<const char*>(window);
@@ -94,10 +94,10 @@ int32_t ReadFirmwareInfo(IBinaryImage* image, FirmwareInfo& info) {
     try {
       return CheckInfoText(text, end, info);
     } catch (const std::exception&) {
-      return kFwBadInfo;  // out of memory inside the JSON reader
+      return KVXR_BAD_FW_INFO;  // out of memory inside the JSON reader
     }
   }
-  return kFwNoInfo;
+  return KVXR_NO_FW_INFO;
 }
 
 }  // namespace qs::fw

@@ -17,7 +17,8 @@ struct FirmwareInfo {
   uint32_t minor = 0;
 };
 
-// 0, or -500 / -501 / -502 / -503 (firmware/firmware_status.h).
+// KVXR_OK, KVXR_NO_FW_INFO, KVXR_BAD_FW_INFO, KVXR_WRONG_FAMILY or
+// KVXR_BAD_FW_VERSION (library/KV-xR_update.h).
 int32_t ReadFirmwareInfo(IBinaryImage* image, FirmwareInfo& info);
 
 // The version text: decimal major, ".", decimal minor; leading blanks and a

@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <exception>
 
-#include "firmware/firmware_status.h"
 #include "firmware/image_overlap.h"
 #include "firmware/intellec_hex.h"
 #include "firmware/motorola_hex.h"
+#include "library/KV-xR_update.h"
 #include "platform/file.h"
 
 namespace qs::fw {
@@ -14,7 +14,7 @@ namespace qs::fw {
 LoadedFirmware LoadFirmwareFile(const std::u16string& path) {
   LoadedFirmware r;
   if (path.empty() || !plat::FileExists(path)) {
-    r.status = kFwNotFound;
+    r.status = KVXR_FILE_NOT_FOUND;
     return r;
   }
   if (IBinaryImage* img = IntellecHex::Load(path)) {
@@ -24,17 +24,17 @@ LoadedFirmware LoadFirmwareFile(const std::u16string& path) {
     r.image = Ref<IBinaryImage>::Adopt(img2);
     r.format = ImageFormat::SRecord;
   } else {
-    r.status = kFwNotLoadable;
+    r.status = KVXR_NOT_FIRMWARE_FILE;
     return r;
   }
   try {
     r.conflicting = HasConflictingOverlap(r.image.get(), &r.conflictAt);
   } catch (const std::exception&) {
-    r.status = kFwNotLoadable;  // out of memory: not usable either way
+    r.status = KVXR_NOT_FIRMWARE_FILE;  // out of memory: not usable either way
     return r;
   }
   if (r.conflicting) {
-    r.status = kFwNotLoadable;
+    r.status = KVXR_NOT_FIRMWARE_FILE;
     return r;
   }
   r.status = ReadFirmwareInfo(r.image.get(), r.info);

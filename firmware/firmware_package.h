@@ -13,7 +13,7 @@ namespace qs::fw {
 enum class ImageFormat { None, IntelHex, SRecord };
 
 struct LoadedFirmware {
-  int32_t status = 0;                // firmware/firmware_status.h
+  int32_t status = 0;                // a KVXR_ status of KVxR_SetFirmwareFile
   ImageFormat format = ImageFormat::None;  // the reader that took the file, if any
   Ref<IBinaryImage> image;           // set whenever a reader took the file
   bool conflicting = false;          // refused: one address given different bytes

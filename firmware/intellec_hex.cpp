@@ -4,6 +4,7 @@
 
 #include "firmware/hex_line_reader.h"
 #include "firmware/hex_pairs.h"
+#include "runtime/bytes.h"
 
 namespace qs::fw {
 
@@ -26,7 +27,7 @@ bool IntellecHex::ParseLine(std::string_view line, HexRecord& rec) {
   rec.length = 0;
   switch (type) {
     case 0:
-      rec.value = static_cast<uint32_t>(b[1]) << 8 | b[2];
+      rec.value = bytes::GetBe16(b + 1);
       rec.length = count;
       std::memcpy(rec.data, b + 4, count);
       return true;
@@ -36,13 +37,12 @@ bool IntellecHex::ParseLine(std::string_view line, HexRecord& rec) {
     case 2:
     case 4:
       if (count < 2) return false;  // no base in the record
-      rec.value = (static_cast<uint32_t>(b[4]) << 8 | b[5]) << (type == 2 ? 4 : 16);
+      rec.value = static_cast<uint32_t>(bytes::GetBe16(b + 4)) << (type == 2 ? 4 : 16);
       return true;
     case 3:
     case 5:
       if (count < 4) return false;
-      rec.value = static_cast<uint32_t>(b[4]) << 24 | static_cast<uint32_t>(b[5]) << 16 |
-                  static_cast<uint32_t>(b[6]) << 8 | b[7];
+      rec.value = bytes::GetBe32(b + 4);
       return true;
     default:
       return false;

@@ -22,7 +22,7 @@ int32_t MigrateProductData(DeviceMemory& memory, DeviceLog& log) {
   uint8_t area[kProductDataSize];
   if (memory.Read(kProductDataAddress, kProductDataSize, area) != 1) {
     log.AddEntry(kLogProductData, kLogReadError);
-    return kUpdateProductReadFailed;
+    return KVXR_UPDATE_PRODUCT_DATA_READ;
   }
   const uint8_t* record = area + kCalibrationSize;
   // What was found goes into the log either way: the service staff see the
@@ -33,11 +33,11 @@ int32_t MigrateProductData(DeviceMemory& memory, DeviceLog& log) {
   std::vector<uint8_t> old(kOldConfigSize);
   if (memory.Read(kOldConfigAddress, kOldConfigSize, old.data()) != 1) {
     log.AddEntry(kLogObsoleteConfigArea, kLogReadError);
-    return kUpdateProductReadFailed;
+    return KVXR_UPDATE_PRODUCT_DATA_READ;
   }
   if (!OldBlockPasses(old.data(), old.size())) {
     log.AddHexEntry(kLogObsoleteConfigArea, old.data(), kOldLoggedWhenBad);
-    return kUpdateProductCheckFailed;
+    return KVXR_UPDATE_PRODUCT_DATA_CHECK;
   }
   log.AddHexEntry(kLogObsoleteConfigArea, old.data(), kOldLoggedWhenGood);
 
@@ -45,18 +45,18 @@ int32_t MigrateProductData(DeviceMemory& memory, DeviceLog& log) {
   if (!BuildConfigBlock(old.data(), old.size(), block) ||
       memory.Write(WriteTag::Firmware, kConfigBlockAddress, block, kConfigBlockSize) != 1) {
     log.AddEntry(kLogMigratedConfigArea, kLogWriteError);
-    return kUpdateProductMigrateFailed;
+    return KVXR_UPDATE_PRODUCT_DATA_MIGRATION;
   }
   log.AddHexEntry(kLogMigratedConfigArea, block, sizeof block);
 
   uint8_t built[kProductRecordSize];
   if (!BuildProductRecord(old.data(), old.size(), built, sizeof built, nullptr)) {
     log.AddEntry(kLogMigratedProductData, kLogBuildError);
-    return kUpdateProductMigrateFailed;
+    return KVXR_UPDATE_PRODUCT_DATA_MIGRATION;
   }
   if (memory.Write(WriteTag::ProductData, kProductRecordAddress, built, kProductRecordSize) != 1) {
     log.AddEntry(kLogMigratedProductData, kLogWriteError);
-    return kUpdateProductMigrateFailed;
+    return KVXR_UPDATE_PRODUCT_DATA_MIGRATION;
   }
   log.AddHexEntry(kLogMigratedProductData, built, sizeof built);
   return 1;

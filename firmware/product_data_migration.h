@@ -24,7 +24,8 @@
 //                                             record, or "build-error" /
 //                                             "write-error" and -28), 1
 //
-// Result: 0 nothing to migrate, 1 migrated, or -26, -27, -28 (update_status.h).
+// Result: 0 nothing to migrate, 1 migrated, or KVXR_UPDATE_PRODUCT_DATA_CHECK,
+// KVXR_UPDATE_PRODUCT_DATA_READ or KVXR_UPDATE_PRODUCT_DATA_MIGRATION.
 // The job programs only after 0 or 1.
 #pragma once
 #include <cstdint>

@@ -9,10 +9,10 @@ namespace qs::fw {
 
 int32_t StreamMemory::ReadPiece(uint32_t address, uint32_t size, uint8_t* out) {
   uint8_t req[kRangeRequestSize];
-  if (!EncodeReadRequest(address, size, req)) return kUpdateBadReadReply;
+  if (!EncodeReadRequest(address, size, req)) return KVXR_UPDATE_BAD_READ;
   if (c_.Send(req, sizeof req, plat::WaitLimit{kSendLimitMs, stop_.object()}) != plat::kSockOk) {
     log_(LogKind::Outcome, "read request for 0x%06X not sent", address);
-    return kUpdateSendFailed;
+    return KVXR_UPDATE_SEND_FAILED;
   }
   StreamReply reply;
   StreamConnection::Got g = c_.Next(reply, plat::WaitLimit{kReplyLimitMs, stop_.object()});
@@ -21,12 +21,12 @@ int32_t StreamMemory::ReadPiece(uint32_t address, uint32_t size, uint8_t* out) {
          g == StreamConnection::Got::Timeout   ? "time-out"
          : g == StreamConnection::Got::Stopped ? "stopped"
                                                : "stream failed");
-    return kUpdateBadReadReply;
+    return KVXR_UPDATE_BAD_READ;
   }
   if (reply.kind != ReplyKind::ReadData || reply.dataSize != size) {
     log_(LogKind::Outcome, "message %.4s (%u bytes) instead of the data of 0x%06X+%u", reply.tag, reply.length,
          address, size);
-    return kUpdateBadReadReply;
+    return KVXR_UPDATE_BAD_READ;
   }
   std::memcpy(out, reply.data, size);
   return 1;
@@ -45,7 +45,7 @@ int32_t StreamMemory::Read(uint32_t address, uint32_t size, uint8_t* out) {
 
 int32_t StreamMemory::Write(WriteTag tag, uint32_t address, const uint8_t* data, uint32_t size) {
   int32_t st = WriteRange(c_, tag, address, data, size, stop_, log_, nullptr, nullptr);
-  return st == 1 ? 1 : (st < 0 ? st : kUpdateSendFailed);
+  return st == 1 ? 1 : (st < 0 ? st : KVXR_UPDATE_SEND_FAILED);
 }
 
 int32_t RunProductDataRead(StreamConnection& c, const plat::Event& stop, JobLog& log, ProductDataBuffer* buffer) {

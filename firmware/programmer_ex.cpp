@@ -113,7 +113,7 @@ class ProgrammerEx : public InterfaceImpl<IProgrammerEx>, public InterfaceImpl<I
       try {
         st = Work(stop);
       } catch (...) {
-        st = kUpdateStreamJobFailed;  // out of memory: nothing more can be done
+        st = KVXR_UPDATE_NO_STREAM_JOB;  // out of memory: nothing more can be done
       }
       older_.reset();  // cancels the older boot loader's service
     }
@@ -148,7 +148,7 @@ class ProgrammerEx : public InterfaceImpl<IProgrammerEx>, public InterfaceImpl<I
     std::memcpy(id.data(), config_.deviceId, 16);
     if (!RegisterForStreaming(config_.adapter, &id, kDeviceWaitMs, config_.program, &streaming)) {
       log_(LogKind::Outcome, "the RAM-program stream could not be started");
-      return kUpdateStreamingFailed;
+      return KVXR_UPDATE_NOT_STREAMED;
     }
     // 2. into the boot loader
     int32_t st = Reboot(stop);
@@ -173,14 +173,14 @@ class ProgrammerEx : public InterfaceImpl<IProgrammerEx>, public InterfaceImpl<I
     plat::UdpSocket s;
     if (!s.Open() || !s.Bind(config_.adapter.address, 0) || !s.SetBroadcast(true)) {
       log_(LogKind::Outcome, "no reboot socket on %s", Dotted(config_.adapter.address).c_str());
-      return kUpdateRebootSocketFailed;
+      return KVXR_UPDATE_NO_SOCKET;
     }
     Report(kKindPreparing, 0, 0);
     const std::vector<uint8_t> request = kvxr::BuildRebootRequest();
     if (s.SendTo(request.data(), request.size(), config_.deviceAddress, kvxr::kRebootPort) !=
         static_cast<int>(request.size())) {
       log_(LogKind::Outcome, "\"Reboot\" not sent");
-      return kUpdateSendFailed;
+      return KVXR_UPDATE_SEND_FAILED;
     }
     log_(LogKind::Sent, "\"Reboot\" to %s:%u", Dotted(config_.deviceAddress).c_str(), kvxr::kRebootPort);
     const uint32_t start = plat::TickCount();
@@ -189,7 +189,7 @@ class ProgrammerEx : public InterfaceImpl<IProgrammerEx>, public InterfaceImpl<I
       uint32_t spent = plat::TicksSince(start);
       if (spent >= kChallengeWaitMs) {
         log_(LogKind::Outcome, "no usable challenge within %u ms", kChallengeWaitMs);
-        return kUpdateNoChallenge;
+        return KVXR_UPDATE_NO_CHALLENGE;
       }
       plat::SockAddr from;
       int n = s.RecvFrom(buf, sizeof buf, &from, plat::WaitLimit{kChallengeWaitMs - spent, stop.object()});
@@ -201,7 +201,7 @@ class ProgrammerEx : public InterfaceImpl<IProgrammerEx>, public InterfaceImpl<I
       }
       if (n < 0) {
         log_(LogKind::Outcome, "receive error while waiting for the challenge");
-        return kUpdateChallengeReceiveError;
+        return KVXR_UPDATE_RECEIVE_ERROR;
       }
       uint8_t token[kvxr::kRebootTokenSize];
       if (from.address != config_.deviceAddress ||
@@ -214,7 +214,7 @@ class ProgrammerEx : public InterfaceImpl<IProgrammerEx>, public InterfaceImpl<I
       if (s.SendTo(answer.data(), answer.size(), config_.deviceAddress, kvxr::kRebootPort) !=
           static_cast<int>(answer.size())) {
         log_(LogKind::Outcome, "answer not sent");
-        return kUpdateSendFailed;
+        return KVXR_UPDATE_SEND_FAILED;
       }
       log_(LogKind::Sent, "answer");
       return 0;
@@ -223,13 +223,13 @@ class ProgrammerEx : public InterfaceImpl<IProgrammerEx>, public InterfaceImpl<I
 
   int32_t AwaitDevice(const plat::Event& stop, uint32_t* address, uint16_t* port) {
     auto* found = new (std::nothrow) RCObject2<DeviceFound>();
-    if (!found) return kUpdateWatchFailed;
+    if (!found) return KVXR_UPDATE_NO_WATCH;
     Ref<DeviceFound> foundRef(found);
     Ref<kvxr::IRecoveryWatch> watch;
     if (!found->Init() || !kvxr::WatchForDevice(config_.adapter, config_.deviceId, config_.deviceAddress,
                                                 kDeviceWaitMs, found, sink_.get(), &watch)) {
       log_(LogKind::Outcome, "no recovery-scan watch");
-      return kUpdateWatchFailed;
+      return KVXR_UPDATE_NO_WATCH;
     }
     const plat::WaitObject objs[2] = {stop.object(), found->event().object()};
     const uint32_t start = plat::TickCount();
@@ -237,13 +237,13 @@ class ProgrammerEx : public InterfaceImpl<IProgrammerEx>, public InterfaceImpl<I
       uint32_t spent = plat::TicksSince(start);
       if (spent >= kDeviceWaitMs) {
         log_(LogKind::Outcome, "no answer to the recovery scan within %u ms", kDeviceWaitMs);
-        return kUpdateNoRecoveryAnswer;
+        return KVXR_UPDATE_NO_BOOT_LOADER;
       }
       uint32_t left = kDeviceWaitMs - spent;
       uint32_t w = plat::WaitAny(objs, 2, left < kDeviceWaitSliceMs ? left : kDeviceWaitSliceMs);
       if (w == 0) return kStopped;
       if (w == 1) break;
-      if (w == plat::kWaitFailed) return kUpdateWatchFailed;
+      if (w == plat::kWaitFailed) return KVXR_UPDATE_NO_WATCH;
       spent = plat::TicksSince(start);
       if (spent < kDeviceWaitMs) Report(kKindPreparing, static_cast<int32_t>((kDeviceWaitMs - spent) / 1000), 0);
     }
@@ -264,18 +264,18 @@ class ProgrammerEx : public InterfaceImpl<IProgrammerEx>, public InterfaceImpl<I
     std::memcpy(sc.deviceId, config_.deviceId, 16);
     Ref<IProgrammer> stream;
     auto* slot = new (std::nothrow) RCObject2<NotificationSlot>();
-    if (!slot) return kUpdateStreamJobFailed;
+    if (!slot) return KVXR_UPDATE_NO_STREAM_JOB;
     Ref<NotificationSlot> slotRef(slot);
-    if (!slot->Init() || !CreateStreamJob(sc, sink_.get(), &stream)) return kUpdateStreamJobFailed;
+    if (!slot->Init() || !CreateStreamJob(sc, sink_.get(), &stream)) return KVXR_UPDATE_NO_STREAM_JOB;
     const uint32_t streamJob = stream->GetJobId();
     RegisterStreamListener(streamJob, slot);
     Ref<IPoolJob> control;
     if (!stream->Start(&control)) {
       UnregisterStreamListener(streamJob);
       log_(LogKind::Outcome, "the stream job could not be started");
-      return kUpdateStreamJobFailed;
+      return KVXR_UPDATE_NO_STREAM_JOB;
     }
-    int32_t st = kUpdateStreamJobSilent;
+    int32_t st = KVXR_UPDATE_STREAM_SILENT;
     const plat::WaitObject objs[2] = {stop.object(), slot->event().object()};
     bool ended = false;
     while (!ended) {
@@ -286,7 +286,7 @@ class ProgrammerEx : public InterfaceImpl<IProgrammerEx>, public InterfaceImpl<I
       }
       if (w != 1) {
         log_(LogKind::Outcome, "%u ms without a word from the stream job", kStreamSilenceMs);
-        st = kUpdateStreamJobSilent;
+        st = KVXR_UPDATE_STREAM_SILENT;
         break;
       }
       ProgrammerNotification n;

@@ -12,6 +12,7 @@
 #include "platform/sha1.h"
 #include "platform/socket.h"
 #include "platform/tick.h"
+#include "runtime/bytes.h"
 
 namespace qs::fw {
 
@@ -19,12 +20,6 @@ namespace {
 
 // A stopped pass ends with this; the job then reports nothing.
 constexpr int32_t kStopped = -0x7FFF;
-
-std::string Dotted(uint32_t a) {
-  char b[16];
-  plat::FormatAddress(a, b);
-  return b;
-}
 
 struct Chunk {
   uint32_t address = 0;
@@ -45,7 +40,7 @@ bool TakeChunk(IBinaryImage* image, int32_t i, Chunk& out) {
   return out.data != nullptr;
 }
 
-int32_t SendStatus(int r) { return r == plat::kSockStopped ? kStopped : kUpdateSendFailed; }
+int32_t SendStatus(int r) { return r == plat::kSockStopped ? kStopped : KVXR_UPDATE_SEND_FAILED; }
 
 enum class Match { Same, Differs };
 
@@ -53,7 +48,7 @@ enum class Match { Same, Differs };
 // `match`, else the failure status.
 int32_t CompareChunk(StreamConnection& c, const Chunk& chunk, const plat::Event& stop, JobLog& log, Match* match) {
   uint8_t req[kRangeRequestSize];
-  if (!EncodeDigestRequest(chunk.address, chunk.size, req)) return kUpdateChunkUnavailable;
+  if (!EncodeDigestRequest(chunk.address, chunk.size, req)) return KVXR_UPDATE_NO_CHUNK;
   int r = c.Send(req, sizeof req, plat::WaitLimit{kSendLimitMs, stop.object()});
   if (r != plat::kSockOk) {
     log(LogKind::Outcome, "digest request for 0x%08X not sent", chunk.address);
@@ -65,14 +60,14 @@ int32_t CompareChunk(StreamConnection& c, const Chunk& chunk, const plat::Event&
   if (g != StreamConnection::Got::Reply) {
     log(LogKind::Outcome, "no digest for 0x%08X (%s)", chunk.address,
         g == StreamConnection::Got::Timeout ? "time-out" : "stream failed");
-    return kUpdateBadDigestReply;
+    return KVXR_UPDATE_BAD_DIGEST;
   }
   if (reply.kind != ReplyKind::Digest) {
     log(LogKind::Outcome, "message %.4s (%u bytes) instead of a digest", reply.tag, reply.length);
-    return kUpdateBadDigestReply;
+    return KVXR_UPDATE_BAD_DIGEST;
   }
   uint8_t mine[plat::kSha1Size];
-  if (!plat::Sha1Digest(chunk.data, chunk.size, mine)) return kUpdateChunkUnavailable;
+  if (!plat::Sha1Digest(chunk.data, chunk.size, mine)) return KVXR_UPDATE_NO_CHUNK;
   *match = std::memcmp(mine, reply.data, kDigestSize) == 0 ? Match::Same : Match::Differs;
   log(LogKind::Received, "digest of 0x%08X+%u: %s", chunk.address, chunk.size,
       *match == Match::Same ? "matches" : "differs");
@@ -87,7 +82,7 @@ int32_t WriteRange(StreamConnection& c, WriteTag tag, uint32_t address, const ui
                    const plat::Event& stop, JobLog& log, ChunkProgressFn progress, void* context) {
   const Chunk chunk{address, size, data, {}};
   uint8_t head[kWriteHeadSize];
-  if (!EncodeWriteHead(tag, chunk.address, chunk.size, head)) return kUpdateChunkUnavailable;
+  if (!EncodeWriteHead(tag, chunk.address, chunk.size, head)) return KVXR_UPDATE_NO_CHUNK;
   int r = c.Send(head, sizeof head, plat::WaitLimit{kSendLimitMs, stop.object()});
   if (r != plat::kSockOk) return SendStatus(r);
   log(LogKind::Sent, "write 0x%08X+%u", chunk.address, chunk.size);
@@ -104,7 +99,7 @@ int32_t WriteRange(StreamConnection& c, WriteTag tag, uint32_t address, const ui
       RangeWrite::Event e = w.OnReply(reply, percent);
       if (e == RangeWrite::Event::DeviceError) {
         log(LogKind::Outcome, "the device answered ERRO at 0x%08X", w.position());
-        return kUpdateDeviceError;
+        return KVXR_UPDATE_DEVICE_ERROR;
       }
       if (e == RangeWrite::Event::Progress && progress && percent != lastPercent) {
         lastPercent = percent;
@@ -113,7 +108,7 @@ int32_t WriteRange(StreamConnection& c, WriteTag tag, uint32_t address, const ui
     }
     if (g != StreamConnection::Got::Nothing) {
       log(LogKind::Outcome, "stream failed during the write of 0x%08X", chunk.address);
-      return kUpdateSendFailed;
+      return KVXR_UPDATE_SEND_FAILED;
     }
     if (w.Succeeded()) {
       log(LogKind::Received, "write of 0x%08X finished", chunk.address);
@@ -130,18 +125,18 @@ int32_t WriteRange(StreamConnection& c, WriteTag tag, uint32_t address, const ui
       }
       if (sent != plat::kSockWouldBlock) {
         log(LogKind::Outcome, "send failed at 0x%08X", static_cast<uint32_t>(chunk.address + offset));
-        return kUpdateSendFailed;
+        return KVXR_UPDATE_SEND_FAILED;
       }
     }
     uint32_t idle = plat::TicksSince(lastActivity);
     if (idle >= kWriteIdleMs) {
       log(LogKind::Outcome, "nothing heard for %u ms during the write of 0x%08X (%s)", kWriteIdleMs, chunk.address,
           w.AllSent() ? "all sent" : "not writable");
-      return kUpdateSendFailed;
+      return KVXR_UPDATE_SEND_FAILED;
     }
     int wr = c.WaitReady(!w.AllSent(), plat::WaitLimit{kWriteIdleMs - idle, stop.object()});
     if (wr == plat::kSockStopped) return kStopped;
-    if (wr != plat::kSockOk && wr != plat::kSockTimeout) return kUpdateSendFailed;
+    if (wr != plat::kSockOk && wr != plat::kSockTimeout) return KVXR_UPDATE_SEND_FAILED;
   }
 }
 
@@ -164,7 +159,7 @@ int32_t ComparePass(StreamConnection& c, IBinaryImage* image, const plat::Event&
   *all = true;
   for (int32_t i = 0; i < count; ++i) {
     Chunk chunk;
-    if (!TakeChunk(image, i, chunk)) return kUpdateChunkUnavailable;
+    if (!TakeChunk(image, i, chunk)) return KVXR_UPDATE_NO_CHUNK;
     Match m = Match::Same;
     int32_t st = CompareChunk(c, chunk, stop, log, &m);
     if (st != 0) return st;
@@ -185,12 +180,12 @@ int32_t RunFirmwarePasses(StreamConnection& c, IBinaryImage* image, const plat::
   if (all) {
     log(LogKind::Outcome, "every chunk matches: nothing to write");
     st = SendApply(c, stop, log);
-    return st != 0 ? st : kUpdateAlreadyCurrent;
+    return st != 0 ? st : KVXR_UPDATE_UP_TO_DATE;
   }
   for (size_t i = 0; i < differs.size(); ++i) {
     if (!differs[i]) continue;
     Chunk chunk;
-    if (!TakeChunk(image, static_cast<int32_t>(i), chunk)) return kUpdateChunkUnavailable;
+    if (!TakeChunk(image, static_cast<int32_t>(i), chunk)) return KVXR_UPDATE_NO_CHUNK;
     st = WriteRange(c, WriteTag::Firmware, chunk.address, chunk.data, chunk.size, stop, log, progress, context);
     if (st < 0) return st;
   }
@@ -199,10 +194,10 @@ int32_t RunFirmwarePasses(StreamConnection& c, IBinaryImage* image, const plat::
   if (st != 0) return st;
   if (!all) {
     log(LogKind::Outcome, "a chunk still differs after writing");
-    return kUpdateStillDiffers;
+    return KVXR_UPDATE_STILL_DIFFERS;
   }
   st = SendApply(c, stop, log);
-  return st != 0 ? st : kUpdateWritten;
+  return st != 0 ? st : KVXR_UPDATE_WRITTEN;
 }
 
 namespace {
@@ -221,11 +216,11 @@ class ProgrammerXX : public InterfaceImpl<IProgrammer>, public InterfaceImpl<ITh
   }
 
   void Run(const plat::Event& stop) override {
-    int32_t st = kUpdateConnectFailed;
+    int32_t st = KVXR_UPDATE_NO_CONNECTION;
     try {
       st = Work(stop);
     } catch (...) {
-      st = kUpdateSendFailed;  // out of memory mid-job: the stream is lost
+      st = KVXR_UPDATE_SEND_FAILED;  // out of memory mid-job: the stream is lost
     }
     if (stop.IsSet() || st == kStopped) return;  // the update job has let go: nobody listens
     ProgrammerNotification n;
@@ -245,11 +240,11 @@ class ProgrammerXX : public InterfaceImpl<IProgrammer>, public InterfaceImpl<ITh
     if (r == plat::kSockStopped) {
       st = kStopped;
     } else if (r != plat::kSockOk) {
-      log_(LogKind::Outcome, "no connection to %s:%u (%s)", Dotted(config_.address).c_str(), config_.port,
+      log_(LogKind::Outcome, "no connection to %s:%u (%s)", bytes::FormatIpv4(config_.address).c_str(), config_.port,
            r == plat::kSockTimeout ? "time-out" : "refused or unreachable");
-      st = kUpdateConnectFailed;
+      st = KVXR_UPDATE_NO_CONNECTION;
     } else {
-      log_(LogKind::Note, "connected to %s:%u", Dotted(config_.address).c_str(), config_.port);
+      log_(LogKind::Note, "connected to %s:%u", bytes::FormatIpv4(config_.address).c_str(), config_.port);
       st = config_.work == StreamWork::Firmware ? FirmwareJob(c, stop) : ProductDataJob(c, stop);
       c.Close();
     }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "discovery/announce.h"
 #include "discovery/frame.h"
 #include "discovery/replies.h"
 
@@ -26,7 +27,7 @@ void Classify(const uint8_t* bytes, size_t len) {
   if (VerifyReply(kNonce, buf, len, &r)) {
     Check(r.length + kReplyOverhead == len && r.payload == buf + kReplyPayloadOffset);
     Sighting s;
-    if (DecodeAnnounce(r.payload, r.length, &s)) Check(s.row != nullptr && r.length >= kAnnounceMinForScan);
+    if (SightingFromAnnounce(r.payload, r.length, &s)) Check(s.row != nullptr && r.length >= kAnnounceNeededByScan);
   }
   Sighting s;
   if (ClassifyDatagram(kNonce, buf, len, &s) == Verdict::Report) Check(s.row && s.row->listed);
@@ -43,7 +44,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint8_t* p = new uint8_t[size ? size : 1];
     if (size) std::memcpy(p, data, size);
     Sighting s;
-    if (DecodeAnnounce(p, size, &s)) Check(size >= kAnnounceMinForScan && s.row != nullptr);
+    if (SightingFromAnnounce(p, size, &s)) Check(size >= kAnnounceNeededByScan && s.row != nullptr);
+    // A whole announce written again is the same bytes, but for the two the
+    // layout does not keep: the DHCP byte (only 1 counts) and byte 111.
+    Announce a;
+    if (DecodeAnnounce(p, size, kAnnounceSize, &a)) {
+      std::vector<uint8_t> again = EncodeAnnounce(a);
+      Check(again.size() == kAnnounceSize);
+      for (size_t i = 0; i < kAnnounceSize; ++i)
+        if (i != 26 && i != 111) Check(again[i] == p[i]);
+      Check(again[26] == (p[26] == 1 ? 1 : 0));
+    } else {
+      Check(size < kAnnounceSize);
+    }
     delete[] p;
   }
   if (size < 3) return 0;

@@ -3,10 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 
-#include "discovery/device_line.h"
 #include "discovery/replies.h"
+#include "discovery/text_reply.h"
+#include "library/device_line.h"
 
 namespace {
 
@@ -24,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint8_t* buf = new uint8_t[size ? size : 1];
   if (size) std::memcpy(buf, data, size);
 
-  Sighting s;
+  TextReply s;
   if (DecodeTextReply(buf, size, &s)) {
     Check(s.row != nullptr && size >= 2 && buf[0] == 0x02 && buf[size - 1] == 0x03);
     // the row's code follows the 0x02 byte
@@ -36,10 +38,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (v == Verdict::Report) Check(c.row != nullptr && c.row->listed);
   if (v == Verdict::Consumed) Check(c.row == nullptr || !c.row->listed);
 
-  DeviceLine line;
-  if (ParseDeviceLine(std::string_view(reinterpret_cast<const char*>(buf), size), &line)) {
-    Check(line.row != nullptr);
-    Check(std::string_view(reinterpret_cast<const char*>(buf), size).find('|') != std::string_view::npos);
+  const std::string_view text(reinterpret_cast<const char*>(buf), size);
+  qs::kvxr::DeviceLine line;
+  if (qs::kvxr::ParseDeviceLine(text, &line)) {
+    Check(text.find('|') != std::string_view::npos);
+    // The line written again from what was read reads back the same.
+    qs::kvxr::DeviceLine again;
+    Check(qs::kvxr::ParseDeviceLine(qs::kvxr::FormatDeviceLine(line), &again));
+    Check(again.address == line.address && again.major == line.major && again.minor == line.minor &&
+          again.dhcp == line.dhcp && again.gateway == line.gateway && std::memcmp(again.mac, line.mac, 6) == 0);
   }
   delete[] buf;
   return 0;

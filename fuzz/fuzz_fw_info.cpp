@@ -9,7 +9,7 @@
 
 #include "firmware/binary_image.h"
 #include "firmware/firmware_info.h"
-#include "firmware/firmware_status.h"
+#include "library/KV-xR_update.h"
 
 namespace {
 
@@ -61,6 +61,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   FirmwareInfo info;
   int32_t st = ReadFirmwareInfo(img.get(), info);
-  if (st != kFwOk && st != kFwNoInfo && st != kFwBadInfo && st != kFwWrongModel && st != kFwBadVersion) std::abort();
+  if (st != KVXR_OK && st != KVXR_NO_FW_INFO && st != KVXR_BAD_FW_INFO && st != KVXR_WRONG_FAMILY && st != KVXR_BAD_FW_VERSION) std::abort();
   return 0;
 }

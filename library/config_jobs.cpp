@@ -5,20 +5,17 @@
 #include <vector>
 
 #include "discovery/frame.h"
-#include "library/base64.h"
+#include "library/fence.h"
+#include "library/opmode_report.h"
+#include "library/reboot_request.h"
 #include "library/scanner.h"
+#include "library/set_config.h"
 #include "net/worker.h"
 #include "platform/socket.h"
 
 namespace qs::kvxr {
 
 namespace {
-
-constexpr uint16_t kCmdSetConfig = 0xC102;
-constexpr uint16_t kCmdReboot = 0xC103;
-constexpr uint16_t kReplySetConfigAck = 0x5502;
-constexpr uint16_t kReplyChallenge = 0x5503;
-constexpr size_t kRebootPayload = 40;
 
 // What ended a wait for a reply: a verified datagram of the wanted type, the
 // time, a receive error of the socket, or the job's stop (abort, shutdown).
@@ -72,7 +69,7 @@ const char* GotName(Got w) {
 
 bool OpenBroadcast(net::Endpoint& ep, uint32_t interfaceAddress) {
   bool ok = ep.Open(interfaceAddress, 0) && ep.SetBroadcast(true);
-  ep.SetDestination(plat::kBroadcastAddress, kKvxrPort);
+  ep.SetDestination(plat::kBroadcastAddress, disc::kCommandPort);
   return ok;
 }
 
@@ -83,10 +80,15 @@ class SetConfigJob : public net::Worker {
 
  protected:
   int32_t Body(const net::Deadline& d, const plat::Event& stop) override {
+    return Fenced(KVXR_SETCFG_REFUSED, [&] { return Exchange(d, stop); });
+  }
+
+ private:
+  int32_t Exchange(const net::Deadline& d, const plat::Event& stop) {
     log_.SetAttempt(1, 1);  // one rediscovery, one request: no retries
     CurrentDevice current;
     int32_t st = Rediscover(d, stop, &current);
-    if (st != 0) {
+    if (st != KVXR_OK) {
       log_(LogKind::Outcome, "rediscovery failed: %d", st);
       return st;
     }
@@ -94,37 +96,35 @@ class SetConfigJob : public net::Worker {
     net::Endpoint ep;
     OpenBroadcast(ep, device_.interfaceAddress);
     uint8_t nonce[disc::kNonceSize];
-    if (!disc::MakeNonce(nonce)) return kSetCfgRefused;
-    std::vector<uint8_t> payload = SetConfigPayload(settings_, current);
-    std::vector<uint8_t> frame = disc::BuildRequest(nonce, kCmdSetConfig, payload.data(), payload.size());
+    if (!disc::MakeNonce(nonce)) return KVXR_SETCFG_REFUSED;
+    std::vector<uint8_t> payload = EncodeSetConfig(MergeSettings(settings_, current));
+    std::vector<uint8_t> frame = disc::BuildRequest(nonce, disc::kCmdSetConfig, payload.data(), payload.size());
     bool sent = !frame.empty() && ep.Send(frame.data(), frame.size());
     log_(LogKind::Sent, "set-config (%s, operation mode %u) to 255.255.255.255%s",
          settings_.dhcp & 0xFF ? "DHCP" : "static", current.operationMode, sent ? "" : ": send failed");
-    if (!sent) return kSetCfgRefused;
+    if (!sent) return KVXR_SETCFG_REFUSED;
     disc::VerifiedReply ack;
-    Got w = AwaitReply(ep, nonce, kReplySetConfigAck, d, stop, &ack, log_);
+    Got w = AwaitReply(ep, nonce, disc::kReplySetConfigAck, d, stop, &ack, log_);
     if (w != Got::Reply) log_(LogKind::Outcome, "acknowledgement: %s", GotName(w));
     switch (w) {
       case Got::Time:
-      case Got::Stopped: return kSetCfgNoAck;
-      case Got::Error: return kSetCfgReceiveError;
+      case Got::Stopped: return KVXR_SETCFG_NO_ACK;
+      case Got::Error: return KVXR_SETCFG_RECEIVE_ERROR;
       case Got::Reply: break;
     }
-    bool accepted = ack.length >= 1 && ack.payload[0] == 1;
+    bool accepted = SetConfigAccepted(ack.payload, ack.length);
     log_(LogKind::Received, "acknowledgement: %s", accepted ? "accepted" : "refused");
-    return accepted ? 0 : kSetCfgRefused;
+    return accepted ? KVXR_OK : KVXR_SETCFG_REFUSED;
   }
 
- private:
   static void OnOther(void* c, const disc::VerifiedReply& v) {
     auto* self = static_cast<SetConfigJob*>(c);
-    HwId id;
-    uint8_t mode = 0;
-    if (v.type == kReplyOpModeReport && ParseOpModeReport(v.payload, v.length, &id, &mode) &&
-        std::memcmp(id.bytes, self->device_.hardwareId, kHwIdSize) == 0) {
-      self->reportedMode_ = mode;
+    OpModeReport report;
+    if (v.type == disc::kReplyOpModeReport && DecodeOpModeReport(v.payload, v.length, &report) &&
+        std::memcmp(report.hardwareId, self->device_.hardwareId, kHwIdSize) == 0) {
+      self->reportedMode_ = report.mode;
       self->haveReportedMode_ = true;
-      self->log_(LogKind::Received, "operation mode %u", mode);
+      self->log_(LogKind::Received, "operation mode %u", report.mode);
       return;
     }
     self->log_(LogKind::Skipped, "reply type 0x%04X (not this device's operation mode)", v.type);
@@ -163,23 +163,23 @@ class SetConfigJob : public net::Worker {
       if (w != Got::Reply) log_(LogKind::Outcome, "rediscovery: %s", GotName(w));
       switch (w) {
         case Got::Time:
-        case Got::Stopped: return kRediscoveryTimeout;
-        case Got::Error: return kRediscoveryReceiveError;
+        case Got::Stopped: return KVXR_REDISCOVERY_TIMEOUT;
+        case Got::Error: return KVXR_REDISCOVERY_RECEIVE_ERROR;
         case Got::Reply: break;
       }
       CurrentDevice c;
-      if (!CurrentFromAnnounce(v.payload, v.length, &c) ||
-          std::memcmp(c.hardwareId, device_.hardwareId, kHwIdSize) != 0) {
+      if (!disc::DecodeAnnounce(v.payload, v.length, disc::kAnnounceNeededByLibrary, &c.announce) ||
+          std::memcmp(c.announce.hardwareId, device_.hardwareId, kHwIdSize) != 0) {
         log_(LogKind::Skipped, "announce of another device");
         continue;
       }
-      log_(LogKind::Received, "announce of %u.%u.%u.%u", QS_LOG_IP(c.address));
+      log_(LogKind::Received, "announce of %u.%u.%u.%u", QS_LOG_IP(c.announce.address));
       AwaitModeReport(ep, nonce, d, stop);
       // The device's mode as it reported it now; without a report, the one
       // of the scan, so that an address change never resets the mode.
       c.operationMode = haveReportedMode_ ? reportedMode_ : device_.operationMode;
       *out = c;
-      return 0;
+      return KVXR_OK;
     }
   }
 
@@ -197,43 +197,56 @@ class RebootCtrl : public net::Worker {
 
  protected:
   int32_t Body(const net::Deadline&, const plat::Event& stop) override {
-    log_.SetAttempt(1, 1);
-    net::Endpoint ep;
-    if (!ep.Open(device_.interfaceAddress, 0)) return Fail(kRebootNoSocket, "no socket");
-    if (!ep.SetBroadcast(true)) return Fail(kRebootNoBroadcast, "broadcast refused");
-    ep.SetDestination(plat::kBroadcastAddress, kKvxrPort);
-    uint8_t nonce[disc::kNonceSize];
-    if (!disc::MakeNonce(nonce)) return Fail(kRebootSendFailed, "no nonce");
-    uint8_t payload[kRebootPayload] = {};
-    std::memcpy(payload, device_.hardwareId, kHwIdSize);
-    std::vector<uint8_t> frame = disc::BuildRequest(nonce, kCmdReboot, payload, sizeof payload);
-    if (frame.empty() || !ep.Send(frame.data(), frame.size())) return Fail(kRebootSendFailed, "request not sent");
-    log_(LogKind::Sent, "reboot request to 255.255.255.255");
-
-    const net::Deadline d = net::Deadline::FromNow(kChallengeWaitMs);
-    char response[25];
-    for (;;) {
-      disc::VerifiedReply v;
-      Got w = AwaitReply(ep, nonce, kReplyChallenge, d, stop, &v, log_);
-      switch (w) {
-        case Got::Time:
-        case Got::Stopped: return Fail(kRebootNoChallenge, GotName(w));
-        case Got::Error: return Fail(kRebootReceiveError, GotName(w));
-        case Got::Reply: break;
-      }
-      if (v.length >= kRebootPayload && ChallengeResponse(v.payload + 16, response)) break;
-      log_(LogKind::Skipped, "malformed challenge");
-    }
-    log_(LogKind::Received, "challenge");
-    std::memcpy(payload + 16, response, 24);
-    frame = disc::BuildRequest(nonce, kCmdReboot, payload, sizeof payload);
-    if (frame.empty() || !ep.Send(frame.data(), frame.size()))
-      return Fail(kRebootResponseSendFailed, "response not sent");
-    log_(LogKind::Sent, "response");
-    return 0;
+    // Out of memory before the first request went out, or after: the status
+    // of a send that failed there.
+    int32_t step = KVXR_REBOOT_NOT_SENT, result = KVXR_OK;
+    bool ended = false;
+    Fenced([&] {
+      result = Exchange(stop, step);
+      ended = true;
+    });
+    return ended ? result : step;
   }
 
  private:
+  int32_t Exchange(const plat::Event& stop, int32_t& step) {
+    log_.SetAttempt(1, 1);
+    net::Endpoint ep;
+    if (!ep.Open(device_.interfaceAddress, 0)) return Fail(KVXR_REBOOT_NO_SOCKET, "no socket");
+    if (!ep.SetBroadcast(true)) return Fail(KVXR_REBOOT_NO_BROADCAST, "broadcast refused");
+    ep.SetDestination(plat::kBroadcastAddress, disc::kCommandPort);
+    uint8_t nonce[disc::kNonceSize];
+    if (!disc::MakeNonce(nonce)) return Fail(KVXR_REBOOT_NOT_SENT, "no nonce");
+    std::vector<uint8_t> payload = EncodeRebootRequest(device_.hardwareId, nullptr);
+    std::vector<uint8_t> frame = disc::BuildRequest(nonce, disc::kCmdReboot, payload.data(), payload.size());
+    if (frame.empty() || !ep.Send(frame.data(), frame.size())) return Fail(KVXR_REBOOT_NOT_SENT, "request not sent");
+    log_(LogKind::Sent, "reboot request to 255.255.255.255");
+    step = KVXR_RESPONSE_NOT_SENT;
+
+    const net::Deadline d = net::Deadline::FromNow(kChallengeWaitMs);
+    uint8_t challenge[kChallengeBytes];
+    for (;;) {
+      disc::VerifiedReply v;
+      Got w = AwaitReply(ep, nonce, disc::kReplyChallenge, d, stop, &v, log_);
+      switch (w) {
+        case Got::Time:
+        case Got::Stopped: return Fail(KVXR_NO_CHALLENGE, GotName(w));
+        case Got::Error: return Fail(KVXR_CHALLENGE_RECEIVE_ERROR, GotName(w));
+        case Got::Reply: break;
+      }
+      if (DecodeChallenge(v.payload, v.length, challenge)) break;
+      log_(LogKind::Skipped, "malformed challenge");
+    }
+    log_(LogKind::Received, "challenge");
+    const RebootText response = ResponseTo(challenge);
+    payload = EncodeRebootRequest(device_.hardwareId, &response);
+    frame = disc::BuildRequest(nonce, disc::kCmdReboot, payload.data(), payload.size());
+    if (frame.empty() || !ep.Send(frame.data(), frame.size()))
+      return Fail(KVXR_RESPONSE_NOT_SENT, "response not sent");
+    log_(LogKind::Sent, "response");
+    return KVXR_OK;
+  }
+
   int32_t Fail(int32_t status, const char* why) {
     log_(LogKind::Outcome, "%s: %d", why, status);
     return status;
@@ -245,26 +258,13 @@ class RebootCtrl : public net::Worker {
 
 }  // namespace
 
-bool ChallengeResponse(const uint8_t* field, char out[25]) {
-  size_t n = 0;
-  while (n < 24 && field[n]) ++n;
-  std::vector<uint8_t> bytes;
-  if (!Base64Decode(std::string(reinterpret_cast<const char*>(field), n), &bytes) || bytes.size() != 16)
-    return false;
-  for (uint8_t& b : bytes) b = static_cast<uint8_t>(~b);
-  std::string text = Base64Encode(bytes.data(), bytes.size());
-  std::memset(out, 0, 25);
-  std::memcpy(out, text.data(), text.size() < 24 ? text.size() : 24);
-  return true;
-}
-
 int32_t RunSetConfig(const DeviceRecord& device, const NetworkSettings& settings, uint32_t timeoutMs,
                      ILogSink* log) {
-  return net::RunJobAndWait<SetConfigJob>(kSetCfgNotStarted, device, settings, timeoutMs, log);
+  return net::RunJobAndWait<SetConfigJob>(KVXR_SETCFG_NOT_STARTED, device, settings, timeoutMs, log);
 }
 
 int32_t RunReboot(const DeviceRecord& device, ILogSink* log) {
-  return net::RunJobAndWait<RebootCtrl>(kRebootNotStarted, device, log);
+  return net::RunJobAndWait<RebootCtrl>(KVXR_REBOOT_NOT_STARTED, device, log);
 }
 
 }  // namespace qs::kvxr

@@ -11,20 +11,6 @@
 
 namespace qs::kvxr {
 
-constexpr int32_t kSetCfgNotStarted = -101;
-constexpr int32_t kRediscoveryTimeout = -300;
-constexpr int32_t kRediscoveryReceiveError = -301;
-constexpr int32_t kSetCfgRefused = -401;  // also: the request could not be sent
-constexpr int32_t kSetCfgNoAck = -402;
-constexpr int32_t kSetCfgReceiveError = -403;
-
-constexpr int32_t kRebootNotStarted = -100;
-constexpr int32_t kRebootNoSocket = -201;
-constexpr int32_t kRebootNoBroadcast = -202;
-constexpr int32_t kRebootSendFailed = -203;
-constexpr int32_t kRebootResponseSendFailed = -204;
-constexpr int32_t kRebootNoChallenge = -210;
-constexpr int32_t kRebootReceiveError = -211;
 constexpr uint32_t kChallengeWaitMs = 3000;
 // After the rediscovery's announce, how long the job listens on for the
 // device's operation-mode report (when it needs the device's mode and has not
@@ -32,15 +18,12 @@ constexpr uint32_t kChallengeWaitMs = 3000;
 constexpr uint32_t kOpModeGraceMs = 300;
 
 // Rediscovers the device, then sends the merged settings and waits for the
-// acknowledgement, all within timeoutMs. `log` hears what it sends and sees.
+// acknowledgement, all within timeoutMs. The statuses of KVxR_SetNetworkCfg's
+// request (library/KV-xR_update.h). `log` hears what it sends and sees.
 int32_t RunSetConfig(const DeviceRecord& device, const NetworkSettings& settings, uint32_t timeoutMs,
                      ILogSink* log = nullptr);
 
+// The statuses of KVxR_RebootDevice but KVXR_UNKNOWN_DEVICE.
 int32_t RunReboot(const DeviceRecord& device, ILogSink* log = nullptr);
-
-// The response to a challenge: the Base64 text of its bytes inverted; false
-// when the challenge field (up to 24 characters, NUL-ended when shorter) is
-// not the Base64 text of 16 bytes.
-bool ChallengeResponse(const uint8_t* field24, char out[25]);
 
 }  // namespace qs::kvxr

@@ -8,12 +8,17 @@
 namespace qs::kvxr {
 
 namespace {
-constexpr int32_t kNotCreated = -102;
 }  // namespace
+
+int32_t LookUpForDeviceJob(int32_t handle, DeviceRecord* out) {
+  EnsureInitialised();
+  if (RecoveryModeOn()) return KVXR_IN_RECOVERY;
+  return LookUpDevice(handle, out);
+}
 
 int32_t StartDeviceJob(const DeviceRecord& r, int32_t handle, const DeviceJob& spec, KVxR_UpdateCallback cb) {
   const fw::ProgramBytes program = RamProgramBytes();
-  if (!IsInitialised() || !program.data) return kNotCreated;
+  if (!IsInitialised() || !program.data) return KVXR_NOT_CREATED;
   fw::UpdateJobConfig c;
   c.deviceAddress = r.address;
   c.adapter = net::AdapterRecord{r.interfaceAddress, r.interfaceNetmask, r.interfaceDhcp};
@@ -25,7 +30,7 @@ int32_t StartDeviceJob(const DeviceRecord& r, int32_t handle, const DeviceJob& s
   c.productBuffer = spec.buffer;
   c.program = program;
   Ref<fw::IProgrammerEx> job;
-  if (!fw::CreateUpdateJob(c, JobLogSink().get(), &job)) return kNotCreated;
+  if (!fw::CreateUpdateJob(c, JobLogSink().get(), &job)) return KVXR_NOT_CREATED;
   Ref<IThreadEntry> entry;
   job->GetThreadEntry(&entry);
   // Entered before it runs: its first record finds the entry (the records
@@ -34,11 +39,11 @@ int32_t StartDeviceJob(const DeviceRecord& r, int32_t handle, const DeviceJob& s
   Ref<IPoolJob> control;
   if (!RunOnPool(entry.get(), &control)) {
     RemoveUpdateJob(job.get());
-    return kNotCreated;
+    return KVXR_NOT_CREATED;
   }
   SetUpdateJobControl(job.get(), control.get());
   job->WaitStarted();
-  return kOk;
+  return KVXR_OK;
 }
 
 }  // namespace qs::kvxr

@@ -23,7 +23,12 @@ struct DeviceJob {
 // checks (and migrates) the product record before programming.
 inline bool WantsProductData(uint32_t major, uint32_t minor) { return !(major == 0 && minor < 200); }
 
-// kOk once the job runs; -102 when it could not be made or started (also
+// Initialises the library and copies the record of the handle for a job that
+// takes the device into its boot loader: KVXR_OK, KVXR_IN_RECOVERY (refused
+// while recovery mode is on) or KVXR_UNKNOWN_DEVICE.
+int32_t LookUpForDeviceJob(int32_t handle, DeviceRecord* out);
+
+// KVXR_OK once the job runs; -102 when it could not be made or started (also
 // without a host window or a RAM program, since nothing could be reported or
 // no boot loader served).
 int32_t StartDeviceJob(const DeviceRecord& r, int32_t handle, const DeviceJob& spec, KVxR_UpdateCallback cb);

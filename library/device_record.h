@@ -1,18 +1,17 @@
-// What the library knows of one KV-xR device found by a scan, and the texts
-// and datagrams it is read from and written to. Plain functions, no state.
+// What the library knows of one KV-xR device found by a scan: read from its
+// announce (discovery/announce.h), its operation-mode report and its version
+// reply, and written out as its device line (library/device_line.h).
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <string>
+
+#include "library/device_line.h"
 
 namespace qs::kvxr {
 
 constexpr size_t kHwIdSize = 16;
 constexpr size_t kSerialFieldSize = 40;
-// The announce payload is read at fixed offsets up to byte 86.
-constexpr size_t kAnnounceMinPayload = 87;
-constexpr uint16_t kReplyOpModeReport = 0x5504;
 
 // Copied by value between the scanner, the scan result and the exports.
 struct DeviceRecord {
@@ -45,17 +44,15 @@ struct HwId {
 uint32_t ModelFromCode(const uint8_t code[8]);
 
 // Fills the announce fields of the record from a verified announce payload;
-// false when the payload is too short or the model is not a KV-xR model.
+// false when the payload is too short for them (kAnnounceNeededByLibrary) or
+// the model is not a KV-xR model.
 bool RecordFromAnnounce(const uint8_t* payload, size_t len, DeviceRecord* out);
 
-// Walks the items of an operation-mode report; true with the identifier and
-// mode when the report carries both (an identifier item must be 16 bytes).
-bool ParseOpModeReport(const uint8_t* payload, size_t len, HwId* id, uint8_t* mode);
+// The record as its device line says it; false for a model other than 1-3,
+// which has no line.
+bool LineOfRecord(const DeviceRecord& r, DeviceLine* out);
 
-// The version reply: 0x02, "Version:", digits "." digits. false when malformed.
-bool ParseVersionReply(const uint8_t* data, size_t len, uint32_t* major, uint32_t* minor);
-
-// The eight-field "|"-separated device line; empty for a model other than 1-3.
+// The device line as the callbacks receive it; empty for a model other than 1-3.
 std::u16string FormatDeviceLine(const DeviceRecord& r);
 
 // The serial field up to its first NUL (at most 40 characters).

@@ -18,33 +18,26 @@ uint32_t Budget(int32_t ms) { return ms < 0 ? 0u : static_cast<uint32_t>(ms > kM
 extern "C" {
 
 KVXR_API int32_t KVXR_CALL KVxR_SetNetworkCfg(int32_t device, const KVxR_WCHAR* text, int32_t timeoutMs) {
-  EnsureInitialised();
-  DeviceRecord r;
-  int32_t st = LookUpDevice(device, &r);
-  if (st != kOk) return st;
-  NetworkSettings s;
-  st = ParseNetworkText(text, &s);
-  if (st != 0) return st;
-  return RunSetConfig(r, s, Budget(timeoutMs), JobLogSink().get());
+  return WithDevice(device, Initialise::Yes, KVXR_SETCFG_NOT_STARTED, [&](const DeviceRecord& r) -> int32_t {
+    NetworkSettings s;
+    int32_t st = ParseNetworkText(text, &s);
+    if (st != KVXR_OK) return st;
+    return RunSetConfig(r, s, Budget(timeoutMs), JobLogSink().get());
+  });
 }
 
 KVXR_API int32_t KVXR_CALL KVxR_WriteOperationMode(int32_t device, int32_t mode) {
-  EnsureInitialised();
-  DeviceRecord r;
-  int32_t st = LookUpDevice(device, &r);
-  if (st != kOk) return st;
-  NetworkSettings s;
-  s.dhcp = r.dhcp;
-  s.operationMode = static_cast<uint8_t>(mode & 0xFF);
-  s.operationModePresent = 1;
-  return RunSetConfig(r, s, 1000, JobLogSink().get());
+  return WithDevice(device, Initialise::Yes, KVXR_SETCFG_NOT_STARTED, [&](const DeviceRecord& r) -> int32_t {
+    NetworkSettings s;
+    s.dhcp = r.dhcp;
+    s.operationMode = static_cast<uint8_t>(mode & 0xFF);
+    s.operationModePresent = 1;
+    return RunSetConfig(r, s, 1000, JobLogSink().get());
+  });
 }
 
 KVXR_API int32_t KVXR_CALL KVxR_RebootDevice(int32_t device) {
-  EnsureInitialised();
-  DeviceRecord r;
-  int32_t st = LookUpDevice(device, &r);
-  if (st != kOk) return st;
-  return RunReboot(r, JobLogSink().get());
+  return WithDevice(device, Initialise::Yes, KVXR_REBOOT_NOT_STARTED,
+                    [&](const DeviceRecord& r) -> int32_t { return RunReboot(r, JobLogSink().get()); });
 }
 }

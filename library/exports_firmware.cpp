@@ -4,8 +4,8 @@
 
 #include "firmware/firmware_file_state.h"
 #include "firmware/firmware_package.h"
-#include "firmware/firmware_status.h"
 #include "library/KV-xR_update.h"
+#include "library/fence.h"
 
 static_assert(sizeof(KVxR_WCHAR) == sizeof(char16_t), "wide text is UTF-16");
 
@@ -26,14 +26,13 @@ bool CopyPath(const KVxR_WCHAR* path, std::u16string& out) {
 
 extern "C" KVXR_API int32_t KVXR_CALL KVxR_SetFirmwareFile(const KVxR_WCHAR* path, KVxR_WCHAR* versionOut,
                                                           uint32_t capacity) {
-  try {
+  // Out of memory: the file could not be taken.
+  return qs::kvxr::Fenced(KVXR_NOT_FIRMWARE_FILE, [&]() -> int32_t {
     std::u16string p;
-    if (!CopyPath(path, p)) return qs::fw::kFwNotFound;
+    if (!CopyPath(path, p)) return KVXR_FILE_NOT_FOUND;
     uint32_t major = 0, minor = 0;
     int32_t st = qs::fw::FirmwareFileState::Instance().SetFirmwareFile(p, major, minor);
-    if (st == qs::fw::kFwOk) qs::fw::FormatVersionText(major, minor, reinterpret_cast<char16_t*>(versionOut), capacity);
+    if (st == KVXR_OK) qs::fw::FormatVersionText(major, minor, reinterpret_cast<char16_t*>(versionOut), capacity);
     return st;
-  } catch (...) {
-    return qs::fw::kFwNotLoadable;  // out of memory: the file could not be taken
-  }
+  });
 }

@@ -4,6 +4,7 @@
 // back; both are refused while recovery mode is on.
 #include "library/KV-xR_update.h"
 #include "library/device_jobs.h"
+#include "library/fence.h"
 #include "library/library_state.h"
 #include "library/product_data_reads.h"
 
@@ -11,30 +12,23 @@ using namespace qs::kvxr;
 
 namespace {
 
-constexpr int32_t kNotCreated = -102;
-constexpr int32_t kRefusedInRecovery = -103;
-
 int32_t StartRead(int32_t handle, KVxR_ProductDataCallback cb) {
-  EnsureInitialised();
-  if (RecoveryModeOn()) return kRefusedInRecovery;
   DeviceRecord r;
-  int32_t st = LookUpDevice(handle, &r);
-  if (st != kOk) return st;
+  int32_t st = LookUpForDeviceJob(handle, &r);
+  if (st != KVXR_OK) return st;
   DeviceJob spec;
   spec.work = qs::fw::StreamWork::ReadProductData;
   spec.buffer = qs::fw::NewProductDataBuffer();
-  if (!spec.buffer || !AddProductDataRead(handle, spec.buffer.get(), cb)) return kNotCreated;
+  if (!spec.buffer || !AddProductDataRead(handle, spec.buffer.get(), cb)) return KVXR_NOT_CREATED;
   st = StartDeviceJob(r, handle, spec, &OnProductDataRecord);
-  if (st != kOk) RemoveProductDataRead(handle);
+  if (st != KVXR_OK) RemoveProductDataRead(handle);
   return st;
 }
 
 int32_t StartErase(int32_t handle) {
-  EnsureInitialised();
-  if (RecoveryModeOn()) return kRefusedInRecovery;
   DeviceRecord r;
-  int32_t st = LookUpDevice(handle, &r);
-  if (st != kOk) return st;
+  int32_t st = LookUpForDeviceJob(handle, &r);
+  if (st != KVXR_OK) return st;
   DeviceJob spec;
   spec.work = qs::fw::StreamWork::EraseProductData;
   return StartDeviceJob(r, handle, spec, nullptr);  // its end reaches nobody
@@ -45,19 +39,18 @@ int32_t StartErase(int32_t handle) {
 extern "C" {
 
 KVXR_API int32_t KVXR_CALL KVxR_DbgReadProductData(int32_t device, KVxR_ProductDataCallback cb) {
-  try {
-    return StartRead(device, cb);
-  } catch (...) {
-    RemoveProductDataRead(device);
-    return kNotCreated;
-  }
+  bool ended = false;
+  int32_t st = Fenced(KVXR_NOT_CREATED, [&] {
+    int32_t r = StartRead(device, cb);
+    ended = true;
+    return r;
+  });
+  // A read cut short by the fence leaves no entry behind.
+  if (!ended) Fenced([&] { RemoveProductDataRead(device); });
+  return st;
 }
 
 KVXR_API int32_t KVXR_CALL KVxR_DbgEraseProductData(int32_t device) {
-  try {
-    return StartErase(device);
-  } catch (...) {
-    return kNotCreated;
-  }
+  return Fenced(KVXR_NOT_CREATED, [&] { return StartErase(device); });
 }
 }

@@ -4,6 +4,7 @@
 #include "firmware/firmware_file_state.h"
 #include "library/KV-xR_update.h"
 #include "library/device_jobs.h"
+#include "library/fence.h"
 #include "library/library_state.h"
 #include "library/product_data_reads.h"
 #include "library/recovery_dispatcher.h"
@@ -14,21 +15,18 @@ using namespace qs::kvxr;
 
 namespace {
 
-constexpr int32_t kNoFirmware = -101;
-constexpr int32_t kBadMode = -102;
-
 int32_t SetMode(int32_t mode, KVxR_RecoveryCallback cb) {
   qs::plat::HostWindow host = EnsureInitialised();
   if (mode == 0) {
     SetRecoveryModeOn(false);
     StopRecovery();
     InstallRecoveryDispatcher(nullptr);
-    return kOk;
+    return KVXR_OK;
   }
-  if (mode != 1) return kBadMode;
-  if (!cb) return kUnknownDevice;
+  if (mode != 1) return KVXR_BAD_RECOVERY_MODE;
+  if (!cb) return KVXR_NO_CALLBACK;
   qs::fw::CurrentFirmware fw = qs::fw::GetCurrentFirmware();
-  if (!fw.image) return kNoFirmware;
+  if (!fw.image) return KVXR_NO_FIRMWARE;
   SetRecoveryModeOn(true);
   InstallRecoveryDispatcher(cb);
   // Nothing else programs a unit while recovery mode is on.
@@ -40,7 +38,7 @@ int32_t SetMode(int32_t mode, KVxR_RecoveryCallback cb) {
   setup.program = RamProgramBytes();
   setup.log = JobLogSink();
   StartRecovery(setup, host);
-  return kOk;
+  return KVXR_OK;
 }
 
 }  // namespace
@@ -48,20 +46,14 @@ int32_t SetMode(int32_t mode, KVxR_RecoveryCallback cb) {
 extern "C" {
 
 KVXR_API int32_t KVXR_CALL KVxR_SetRecoveryMode(int32_t mode, KVxR_RecoveryCallback cb) {
-  try {
-    return SetMode(mode, cb);
-  } catch (...) {
-    return kBadMode;
-  }
+  return Fenced(KVXR_BAD_RECOVERY_MODE, [&] { return SetMode(mode, cb); });
 }
 
 KVXR_API int32_t KVXR_CALL KVxR_ResumeRecovery(int32_t recoveryDevice) {
-  try {
+  return Fenced(KVXR_NO_RECOVERY_DEVICE, [&]() -> int32_t {
     uint32_t key = 0;
-    if (!FindRecoveryKey(recoveryDevice, &key)) return kUnknownDevice;
+    if (!FindRecoveryKey(recoveryDevice, &key)) return KVXR_NO_RECOVERY_DEVICE;
     return ResumeRecoveryDevice(key);
-  } catch (...) {
-    return kUnknownDevice;
-  }
+  });
 }
 }

@@ -3,6 +3,7 @@
 #include "firmware/firmware_file_state.h"
 #include "library/KV-xR_update.h"
 #include "library/device_jobs.h"
+#include "library/fence.h"
 #include "library/library_state.h"
 #include "library/update_registry.h"
 
@@ -10,18 +11,12 @@ using namespace qs::kvxr;
 
 namespace {
 
-constexpr int32_t kNoFirmware = -101;
-constexpr int32_t kNotCreated = -102;
-constexpr int32_t kRefusedInRecovery = -103;
-
 int32_t StartUpdate(int32_t handle, KVxR_UpdateCallback cb) {
-  EnsureInitialised();
-  if (RecoveryModeOn()) return kRefusedInRecovery;
   DeviceRecord r;
-  int32_t st = LookUpDevice(handle, &r);
-  if (st != kOk) return st;
+  int32_t st = LookUpForDeviceJob(handle, &r);
+  if (st != KVXR_OK) return st;
   qs::fw::CurrentFirmware fw = qs::fw::GetCurrentFirmware();
-  if (!fw.image) return kNoFirmware;
+  if (!fw.image) return KVXR_NO_FIRMWARE;
   DeviceJob spec;
   spec.image = fw.image;
   spec.productData = WantsProductData(fw.major, fw.minor);
@@ -33,19 +28,13 @@ int32_t StartUpdate(int32_t handle, KVxR_UpdateCallback cb) {
 extern "C" {
 
 KVXR_API int32_t KVXR_CALL KVxR_UpdateFirmware(int32_t device, KVxR_UpdateCallback cb) {
-  try {
-    return StartUpdate(device, cb);
-  } catch (...) {
-    return kNotCreated;
-  }
+  return Fenced(KVXR_NOT_CREATED, [&] { return StartUpdate(device, cb); });
 }
 
 KVXR_API int32_t KVXR_CALL KVxR_AbortUpdate(int32_t device) {
-  try {
-    if (LookUpDevice(device, nullptr) != kOk) return kUnknownDevice;
+  return Fenced(KVXR_NO_RUNNING_UPDATE, [&]() -> int32_t {
+    if (LookUpDevice(device, nullptr) != KVXR_OK) return KVXR_UNKNOWN_DEVICE;
     return AbortUpdateJob(device);
-  } catch (...) {
-    return kNoRunningUpdate;
-  }
+  });
 }
 }

@@ -105,8 +105,8 @@ void SetCurrentScanResult(IScanResult* result) {
 
 int32_t LookUpDevice(int32_t handle, DeviceRecord* out) {
   Ref<IScanResult> r = CurrentScanResult();
-  if (!r || !r->Find(handle, out)) return kUnknownDevice;
-  return kOk;
+  if (!r || !r->Find(handle, out)) return KVXR_UNKNOWN_DEVICE;
+  return KVXR_OK;
 }
 
 void SetJobLogSink(ILogSink* sink) {

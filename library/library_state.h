@@ -5,18 +5,15 @@
 #include <cstdint>
 
 #include "firmware/streamer.h"
+#include "library/KV-xR_update.h"
 #include "library/device_record.h"
+#include "library/fence.h"
 #include "library/scan_result.h"
 #include "platform/notify.h"
 #include "runtime/log_sink.h"
 #include "runtime/rc.h"
 
 namespace qs::kvxr {
-
-constexpr int32_t kOk = 0;
-constexpr int32_t kNoWindow = -1;
-constexpr int32_t kUnknownDevice = -100;
-constexpr int32_t kBadArgument = -101;
 
 // Runs once per host window: finds the caller's visible top-level window,
 // finds the RAM program, makes the firmware jobs' notification windows and the
@@ -39,9 +36,25 @@ void SetRecoveryModeOn(bool on);
 Ref<IScanResult> CurrentScanResult();
 void SetCurrentScanResult(IScanResult* result);
 
-// Copies the record of the handle from the current result: kOk, or
-// kUnknownDevice when there is no current result or the handle is not in it.
+// Copies the record of the handle from the current result: KVXR_OK, or
+// KVXR_UNKNOWN_DEVICE when there is no current result or the handle is not in it.
 int32_t LookUpDevice(int32_t handle, DeviceRecord* out);
+
+// The frame of an export that acts on one device of the current scan: no
+// exception leaves it (onException instead); the library is initialised
+// first when the export does that; an unknown handle gives
+// KVXR_UNKNOWN_DEVICE before body(record) runs.
+enum class Initialise { No, Yes };
+template <class Body>
+int32_t WithDevice(int32_t handle, Initialise init, int32_t onException, Body&& body) noexcept {
+  return Fenced(onException, [&]() -> int32_t {
+    if (init == Initialise::Yes) EnsureInitialised();
+    DeviceRecord r;
+    int32_t st = LookUpDevice(handle, &r);
+    if (st != KVXR_OK) return st;
+    return body(r);
+  });
+}
 
 // The host window went away: winds up the scans and stops the thread pool.
 // The next initialising call starts afresh.

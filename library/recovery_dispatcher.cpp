@@ -106,7 +106,7 @@ void DispatchRecoveryEvent(const RecoveryEvent& e) {
     const Mac mac = MacOf(e.mac);
     auto it = D().entries.find(mac);
     switch (e.event) {
-      case kRecoveryFound: {
+      case KVXR_RECOVERY_FOUND: {
         Entry fresh;
         fresh.number = ++D().counter;
         D().entries[mac] = fresh;
@@ -115,20 +115,20 @@ void DispatchRecoveryEvent(const RecoveryEvent& e) {
         text.assign(t.begin(), t.end());
         break;
       }
-      case kRecoveryReady:
+      case KVXR_RECOVERY_READY:
         if (it == D().entries.end()) return;
         it->second.key = e.key;
         number = it->second.number;
         break;
-      case kRecoveryPreparing:
-      case kRecoveryProgress:
+      case KVXR_RECOVERY_PREPARED:
+      case KVXR_RECOVERY_PROGRESS:
         if (it == D().entries.end()) return;
         number = it->second.number;
         value = e.valueA;
         break;
-      case kRecoveryProgrammed:
-      case kRecoveryAlreadyCurrent:
-      case kRecoveryFailed:
+      case KVXR_RECOVERY_PROGRAMMED:
+      case KVXR_RECOVERY_UP_TO_DATE:
+      case KVXR_RECOVERY_FAILED:
         if (it == D().entries.end()) return;
         number = it->second.number;
         value = e.valueB;

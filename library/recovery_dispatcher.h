@@ -20,13 +20,6 @@
 
 namespace qs::kvxr {
 
-constexpr int32_t kRecoveryFound = 1;
-constexpr int32_t kRecoveryPreparing = 2;
-constexpr int32_t kRecoveryReady = 3;
-constexpr int32_t kRecoveryProgress = 4;
-constexpr int32_t kRecoveryProgrammed = 5;
-constexpr int32_t kRecoveryAlreadyCurrent = 6;
-constexpr int32_t kRecoveryFailed = 7;
 
 // One event as the registry raises it.
 struct RecoveryEvent {

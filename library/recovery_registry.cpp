@@ -137,7 +137,7 @@ class Registry : public IThreadEntry {
     {
       plat::ScopedLock l(lock_);
       auto it = devices_.find(key);
-      if (it == devices_.end() || !on_) return kUnknownDevice;
+      if (it == devices_.end() || !on_) return KVXR_NO_RECOVERY_DEVICE;
       d = it->second;
       devices_.erase(it);  // a device is programmed once
       setup = setup_;
@@ -157,7 +157,7 @@ class Registry : public IThreadEntry {
     if (!fw::CreateStreamJob(c, setup.log.get(), &stream)) {
       log(LogKind::Outcome, "no programmer for %s", bytes::FormatIpv4(d->address).c_str());
       ListenAgainIfIdle();
-      return kUnknownDevice;
+      return KVXR_NO_RECOVERY_DEVICE;
     }
     const uint32_t number = stream->GetJobId();
     fw::RegisterStreamListener(number, &listener_);
@@ -165,13 +165,13 @@ class Registry : public IThreadEntry {
       fw::UnregisterStreamListener(number);
       log(LogKind::Outcome, "the programmer for %s could not be started", bytes::FormatIpv4(d->address).c_str());
       ListenAgainIfIdle();
-      return kUnknownDevice;
+      return KVXR_NO_RECOVERY_DEVICE;
     }
     d->programmer = number;
     programmers_[number] = Programmer{d, control};
     log(LogKind::Note, "programming %s (%s) at port %u", bytes::FormatMac(d->mac).c_str(),
         bytes::FormatIpv4(d->address).c_str(), d->port);
-    return kOk;
+    return KVXR_OK;
   }
 
   void OnDeviceFound(const RecoveryReport& r) {
@@ -202,9 +202,9 @@ class Registry : public IThreadEntry {
       }
       devices_[d->key] = d;
     }
-    PostRecoveryEvent(d->EventRecord(kRecoveryFound, 0, 0));
-    PostRecoveryEvent(d->EventRecord(kRecoveryPreparing, 100, 0));
-    PostRecoveryEvent(d->EventRecord(kRecoveryReady, 0, 0));
+    PostRecoveryEvent(d->EventRecord(KVXR_RECOVERY_FOUND, 0, 0));
+    PostRecoveryEvent(d->EventRecord(KVXR_RECOVERY_PREPARED, 100, 0));
+    PostRecoveryEvent(d->EventRecord(KVXR_RECOVERY_READY, 0, 0));
   }
 
   void OnProgrammer(const fw::ProgrammerNotification& n) {
@@ -215,9 +215,9 @@ class Registry : public IThreadEntry {
       auto it = programmers_.find(n.job);
       if (it == programmers_.end()) return;
       if (n.kind == fw::kKindProgramming) {
-        e = it->second.device->EventRecord(kRecoveryProgress, n.value, 0);
+        e = it->second.device->EventRecord(KVXR_RECOVERY_PROGRESS, n.value, 0);
       } else if (n.kind == fw::kKindEnded) {
-        const int32_t event = n.result >= 1 ? kRecoveryProgrammed : n.result == 0 ? kRecoveryAlreadyCurrent : kRecoveryFailed;
+        const int32_t event = n.result >= 1 ? KVXR_RECOVERY_PROGRAMMED : n.result == 0 ? KVXR_RECOVERY_UP_TO_DATE : KVXR_RECOVERY_FAILED;
         e = it->second.device->EventRecord(event, 0, n.result);
         ended = std::move(it->second);
         programmers_.erase(it);

@@ -46,8 +46,8 @@ void StartRecovery(const RecoverySetup& setup, plat::HostWindow host);
 // every device. Running programmers finish; their outcome is not reported.
 // Returns at once when recovery was never started.
 void StopRecovery();
-// The device with this key: ends the period and starts its programmer. kOk, or
-// kUnknownDevice when there is no such device or no programmer could be started.
+// The device with this key: ends the period and starts its programmer. KVXR_OK, or
+// KVXR_NO_RECOVERY_DEVICE when there is no such device or no programmer could be started.
 int32_t ResumeRecoveryDevice(uint32_t key);
 
 // For tests.

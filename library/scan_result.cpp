@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "library/fence.h"
 #include "runtime/syncwnd.h"
 
 namespace qs::kvxr {

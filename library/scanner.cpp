@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "discovery/frame.h"
+#include "library/fence.h"
+#include "library/opmode_report.h"
+#include "library/version_reply.h"
 #include "net/udp_endpoint.h"
 #include "platform/lock.h"
 #include "platform/socket.h"
@@ -130,7 +133,7 @@ class Scanner : public IThreadEntry {
   virtual ~Scanner() = default;
 
   void Run(const plat::Event& stop) override {
-    {
+    Fenced([&] {  // out of memory ends this interface's scan
       plat::SocketsLibrary sockets;
       if (ep_.Open(entry_.address, 0)) {
         // Every device answers the same broadcast at once: room for hundreds
@@ -146,16 +149,24 @@ class Scanner : public IThreadEntry {
         // caller is still starting the scan).
         log_(LogKind::Outcome, "no socket on %u.%u.%u.%u; waiting out the window", QS_LOG_IP(entry_.address));
         stop.Wait(kScanWindowMs);
-        job_->ScannerEnded();
+        EndWindow();
       }
       ep_.Close();
       queryEp_.Close();
-    }
+    });
+    EndWindow();  // when the fence cut the scan short
     Ref<ScanJob> job = std::move(job_);
     job->ReleaseActive();
   }
 
  private:
+  // Tells the job once that this interface's window has ended.
+  void EndWindow() {
+    if (windowEnded_) return;
+    windowEnded_ = true;
+    job_->ScannerEnded();
+  }
+
   void SendDiscover() {
     lastSend_ = plat::TickCount();
     if (attempt_ >= kDiscoverAttempts) return;
@@ -165,7 +176,7 @@ class Scanner : public IThreadEntry {
     std::vector<uint8_t> req = disc::BuildRequest(nonce_, disc::kCmdDiscover, nullptr, 0);
     ep_.SetBroadcast(true);
     uint32_t to = DiscoverDestination(g_discoveryMode.load(), entry_.address, entry_.netmask);
-    ep_.SetDestination(to, kKvxrPort);
+    ep_.SetDestination(to, disc::kCommandPort);
     bool sent = !req.empty() && ep_.Send(req.data(), req.size());  // send errors are ignored
     log_(LogKind::Sent, "discover to %u.%u.%u.%u from %u.%u.%u.%u%s", QS_LOG_IP(to), QS_LOG_IP(entry_.address),
          sent ? "" : " (send failed)");
@@ -192,7 +203,7 @@ class Scanner : public IThreadEntry {
         queries_.GiveUpQueued(&done);
         if (!done.empty()) log_(LogKind::Outcome, "%zu version queries not sent in the window", done.size());
         Report(done);
-        job_->ScannerEnded();
+        EndWindow();
       }
       if (!windowOpen && queries_.empty()) return;
 
@@ -212,7 +223,7 @@ class Scanner : public IThreadEntry {
         done.clear();
         queries_.GiveUpAll(&done);
         Report(done);
-        if (windowOpen) job_->ScannerEnded();
+        if (windowOpen) EndWindow();
         return;
       }
       if (n > 0) {
@@ -243,11 +254,10 @@ class Scanner : public IThreadEntry {
   }
 
   void SendVersionQueries(uint32_t now) {
-    static const char kQuery[] = "?Version";
     uint32_t to = 0;
     while (queries_.NextToSend(now, &to)) {
-      queryEp_.SetDestination(to, kKvxrPort);
-      bool sent = queryEp_.Send(kQuery, sizeof kQuery - 1);  // a failed send leaves the version unknown
+      queryEp_.SetDestination(to, disc::kCommandPort);
+      bool sent = queryEp_.Send(kVersionQuery, kVersionQuerySize);  // a failed send leaves the version unknown
       log_(LogKind::Sent, "?Version to %u.%u.%u.%u%s", QS_LOG_IP(to), sent ? "" : " (send failed)");
     }
   }
@@ -294,14 +304,16 @@ class Scanner : public IThreadEntry {
     }
     if (!windowOpen) return;  // the window has ended: no new devices
     if (v.type == disc::kReplyAnnounce) OnAnnounce(v.payload, v.length, from);
-    else if (v.type == kReplyOpModeReport) OnOpModeReport(v.payload, v.length);
+    else if (v.type == disc::kReplyOpModeReport) OnOpModeReport(v.payload, v.length);
     else log_(LogKind::Skipped, "reply type 0x%04X from %u.%u.%u.%u", v.type, QS_LOG_IP(from));
   }
 
   void OnOpModeReport(const uint8_t* p, size_t len) {
+    OpModeReport report;
+    if (!DecodeOpModeReport(p, len, &report)) return;
     HwId id;
-    uint8_t mode = 0;
-    if (!ParseOpModeReport(p, len, &id, &mode)) return;
+    std::memcpy(id.bytes, report.hardwareId, kHwIdSize);
+    const uint8_t mode = report.mode;
     auto it = opModes_.find(id);
     if (it != opModes_.end()) it->second = mode;
     else if (opModes_.size() < kMaxDevicesPerInterface) opModes_.emplace(id, mode);
@@ -342,6 +354,7 @@ class Scanner : public IThreadEntry {
   uint32_t lastSend_ = 0;
   uint32_t lastTraffic_ = 0;
   bool fullNoted_ = false;
+  bool windowEnded_ = false;
   std::map<HwId, uint8_t> opModes_;
   std::map<HwId, uint8_t> seen_;
   VersionQueries queries_;

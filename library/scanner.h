@@ -16,7 +16,6 @@
 
 namespace qs::kvxr {
 
-constexpr uint16_t kKvxrPort = 9010;
 constexpr uint32_t kScanWindowMs = 5000;
 constexpr uint32_t kResendAfterMs = 670;
 // Discover requests one interface scan sends at most (one per quiet spell).

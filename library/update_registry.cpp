@@ -62,9 +62,9 @@ int32_t AbortUpdateJob(int32_t handle) {
     if (it->handle != handle) continue;
     taken = std::move(*it);
     R().entries.erase(it);
-    return kOk;
+    return KVXR_OK;
   }
-  return kNoRunningUpdate;
+  return KVXR_NO_RUNNING_UPDATE;
 }
 
 void RemoveUpdateJob(fw::IProgrammerEx* job) {

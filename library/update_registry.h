@@ -15,15 +15,13 @@
 
 namespace qs::kvxr {
 
-constexpr int32_t kNoRunningUpdate = -103;
-
 void AddUpdateJob(fw::IProgrammerEx* job, int32_t handle, KVxR_UpdateCallback cb);
 // The job's pool submission, through which it can be stopped.
 void SetUpdateJobControl(fw::IProgrammerEx* job, IPoolJob* control);
 // Recovery mode begins: every job is stopped (it reports nothing more) and
 // every entry goes, without a call.
 void StopUpdateJobs();
-// Takes the first running job of the handle out: kOk, or kNoRunningUpdate.
+// Takes the first running job of the handle out: KVXR_OK, or KVXR_NO_RUNNING_UPDATE.
 int32_t AbortUpdateJob(int32_t handle);
 // Takes the job out without a call (it could not be started).
 void RemoveUpdateJob(fw::IProgrammerEx* job);

@@ -1,5 +1,6 @@
 #include "library/version_queries.h"
 
+#include "library/version_reply.h"
 #include "platform/tick.h"
 
 namespace qs::kvxr {
@@ -36,7 +37,7 @@ bool VersionQueries::OnReply(uint32_t from, const uint8_t* data, size_t len, std
       ++it;
       continue;
     }
-    if (!parsed && !ParseVersionReply(data, len, &major, &minor)) return false;  // malformed: wait on
+    if (!parsed && !DecodeVersionReply(data, len, &major, &minor)) return false;  // malformed: wait on
     parsed = true;
     it->record.versionMajor = major;
     it->record.versionMinor = minor;

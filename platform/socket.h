@@ -149,7 +149,4 @@ class TcpSocket : public detail::SocketHandle {
   SockAddr LocalAddress() const;
 };
 
-// Dotted text of a host-order address.
-void FormatAddress(uint32_t address, char out[16]);
-
 }  // namespace qs::plat

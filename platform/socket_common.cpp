@@ -1,6 +1,5 @@
 // The socket classes over the system calls of socket_sys.h: every deadline
 // and stop loop lives here once, for both builds.
-#include <cstdio>
 #include <utility>
 
 #include "platform/socket.h"
@@ -23,10 +22,6 @@ uint32_t Left(uint32_t start, uint32_t ms) {
 }
 
 }  // namespace
-
-void FormatAddress(uint32_t a, char out[16]) {
-  std::snprintf(out, 16, "%u.%u.%u.%u", (a >> 24) & 255u, (a >> 16) & 255u, (a >> 8) & 255u, a & 255u);
-}
 
 // ---- both ----
 

@@ -5,12 +5,6 @@ namespace qs::app {
 namespace {
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 }  // namespace
 
 void TextScanner::SkipBlanks() {
@@ -86,40 +80,6 @@ std::string_view TextScanner::ReadField(char separator) {
   std::string_view field(cur_, static_cast<size_t>(p - cur_));
   cur_ = (p == end_) ? p : p + 1;
   return field;
-}
-
-bool TextScanner::ReadIPv4(uint32_t& out) {
-  const char* save = cur_;
-  uint32_t value = 0;
-  for (int i = 0; i < 4; ++i) {
-    uint32_t octet = 0;
-    if ((i > 0 && !MatchChar('.')) || !ReadNumber(octet, 255)) {
-      cur_ = save;
-      return false;
-    }
-    value = (value << 8) | octet;
-  }
-  out = value;
-  return true;
-}
-
-bool TextScanner::ReadMac(uint8_t out[6]) {
-  const char* save = cur_;
-  uint8_t mac[6];
-  for (int i = 0; i < 6; ++i) {
-    if (i > 0 && !MatchChar(':') && !MatchChar('-')) {
-      cur_ = save;
-      return false;
-    }
-    if (end_ - cur_ < 2 || HexValue(cur_[0]) < 0 || HexValue(cur_[1]) < 0) {
-      cur_ = save;
-      return false;
-    }
-    mac[i] = static_cast<uint8_t>(HexValue(cur_[0]) * 16 + HexValue(cur_[1]));
-    cur_ += 2;
-  }
-  for (int i = 0; i < 6; ++i) out[i] = mac[i];
-  return true;
 }
 
 bool ParseCommandLine(std::string_view ansi, CommandLine& out) {

@@ -1,5 +1,5 @@
-// The command line and the small cursor scanner that also reads the library's
-// device lines. Plain code: no window types, built and tested on every host.
+// The command line and the small cursor scanner it is read with. Plain code:
+// no window types, built and tested on every host.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -33,10 +33,6 @@ class TextScanner {
   size_t SkipDigits();
   // Everything up to the separator (or the end); the separator is consumed.
   std::string_view ReadField(char separator);
-  // Four decimal numbers of at most 255 separated by "."; first in the top byte.
-  bool ReadIPv4(uint32_t& out);
-  // Six two-digit hexadecimal numbers separated by ":" or "-".
-  bool ReadMac(uint8_t out[6]);
 
  private:
   const char* begin_;

@@ -1,17 +1,15 @@
-// Reading the library's "|"-separated device line when looking for the
-// library's handle of a device the list shows.
+// Finding the library's handle of a device the list shows, by its MAC, in the
+// library's device lines (read by library/device_line.h).
 #pragma once
 #include <cstdint>
 #include <string_view>
 
 namespace qs::app {
 
-// true when the line has the eight-field layout the page relies on; mac gets
-// the MAC of field 3. The line is ANSI (converted by the caller).
-bool ReadDeviceLineMac(std::string_view line, uint8_t mac[6]);
-
-// The search over one enumeration: every matching line's handle replaces the
-// previous one, so the last match wins.
+// The search over one enumeration: a line that has the layout the page relies
+// on (the Leading rule of the device line) and names the wanted MAC replaces
+// the previous match, so the last match wins. The line is ANSI (converted by
+// the caller).
 class DeviceSearch {
  public:
   explicit DeviceSearch(const uint8_t wanted[6]);

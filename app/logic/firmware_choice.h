@@ -1,5 +1,6 @@
-// The newest firmware file: every file next to the program that the library
-// accepts replaces the previous choice, so the last accepted one stays.
+// The firmware file the program offers: every file next to the program that
+// the library accepts replaces the previous choice, so the last accepted one
+// stays, whatever its version.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -24,7 +25,8 @@ class FirmwareChoice {
   FirmwareFile chosen_;
 };
 
-// The process-wide newest firmware file, read by the pages and dialogs.
-FirmwareFile& NewestFirmware();
+// The process-wide firmware file, the last one the library accepted whatever
+// its version (not necessarily the newest), read by the pages and dialogs.
+FirmwareFile& LastAcceptedFirmware();
 
 }  // namespace qs::app

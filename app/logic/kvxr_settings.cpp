@@ -1,15 +1,15 @@
 #include "app/logic/kvxr_settings.h"
 
 #include <cstdio>
+#include <string>
+
+#include "runtime/bytes.h"
 
 namespace qs::app {
 
 namespace {
-std::u16string Widen(const char* s) {
-  std::u16string w;
-  for (; *s; ++s) w.push_back(static_cast<char16_t>(static_cast<unsigned char>(*s)));
-  return w;
-}
+// ASCII text to wide.
+std::u16string Widen(std::string_view s) { return std::u16string(s.begin(), s.end()); }
 }  // namespace
 
 NetSettings FieldsFromRecord(const RecordSettings& r) {
@@ -51,17 +51,9 @@ bool SuggestFor(uint32_t a, uint32_t& netmask, uint32_t& gateway) {
   return false;
 }
 
-std::u16string FormatIPv4(uint32_t a) {
-  char buf[20];
-  std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", (a >> 24) & 0xFF, (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF);
-  return Widen(buf);
-}
+std::u16string FormatIPv4(uint32_t a) { return Widen(bytes::FormatIpv4(a)); }
 
-std::u16string FormatMac(const uint8_t m[6]) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "%02X-%02X-%02X-%02X-%02X-%02X", m[0], m[1], m[2], m[3], m[4], m[5]);
-  return Widen(buf);
-}
+std::u16string FormatMac(const uint8_t m[6]) { return Widen(bytes::FormatMac(m, '-')); }
 
 std::u16string ConfigText(const NetSettings& f) {
   if (f.dhcp) return u"DHCP|*|*|*";
@@ -74,31 +66,24 @@ std::u16string FormatVersion(const Version& v) {
   return Widen(buf);
 }
 
-bool ShowFirmwareLink(const Version& device, const Version& newestFile) {
+bool ShowFirmwareLink(const Version& device, const Version& fileVersion) {
   if (IsZero(device)) return false;
   Version floor{2, 0};
-  Version target = newestFile < floor ? floor : newestFile;
+  Version target = fileVersion < floor ? floor : fileVersion;
   return device < target;
 }
 
 bool ParseFirmwareVersion(std::u16string_view text, Version& out) {
-  size_t i = 0;
-  auto number = [&](uint32_t& v) {
-    size_t start = i;
-    uint64_t n = 0;
-    while (i < text.size() && text[i] >= u'0' && text[i] <= u'9') {
-      n = n * 10 + static_cast<uint64_t>(text[i] - u'0');
-      if (n > 0xFFFFFFFFu) return false;
-      ++i;
-    }
-    v = static_cast<uint32_t>(n);
-    return i > start;
-  };
+  // Anything beyond ASCII becomes a character no number or dot matches.
+  std::string narrow;
+  for (char16_t c : text) narrow.push_back(c < 0x80 ? static_cast<char>(c) : '\x7F');
+  std::string_view s = narrow;
+  size_t pos = 0;
   Version v;
-  if (!number(v.major)) return false;
-  if (i >= text.size() || text[i] != u'.') return false;
-  ++i;
-  if (!number(v.minor)) return false;
+  if (!bytes::ParseDecimal(s, pos, 0xFFFFFFFFu, v.major)) return false;
+  if (pos >= s.size() || s[pos] != '.') return false;
+  ++pos;
+  if (!bytes::ParseDecimal(s, pos, 0xFFFFFFFFu, v.minor)) return false;
   if (IsZero(v)) return false;
   out = v;
   return true;

@@ -54,8 +54,8 @@ inline bool IsZero(const Version& v) { return v.major == 0 && v.minor == 0; }
 std::u16string FormatVersion(const Version& v);
 
 // Shown when the device reports a version and it is below the larger of the
-// newest firmware file's version and 2.0.
-bool ShowFirmwareLink(const Version& device, const Version& newestFile);
+// accepted firmware file's version and 2.0.
+bool ShowFirmwareLink(const Version& device, const Version& fileVersion);
 
 // The library's version text after a file was accepted: digits, ".", digits.
 // false when it does not read so or when both numbers are 0.

@@ -1,5 +1,5 @@
-// The command line as the program's entry reads it, and the scanner that the
-// KV-xR page uses on the library's device lines.
+// The command line as the program's entry reads it, and the cursor scanner it
+// is read with.
 #include <gtest/gtest.h>
 
 #include "app/logic/cmdline.h"
@@ -108,33 +108,6 @@ TEST(CommandLineTest, StringIdBeyondSixteenBitsNamesNoString) {
   ASSERT_TRUE(ParseCommandLine("-string65535 f.txt", c));
   EXPECT_TRUE(c.stringIdInRange);
   EXPECT_EQ(c.stringId, 65535u);
-}
-
-TEST(TextScannerTest, Addresses) {
-  uint32_t a = 0;
-  TextScanner ok("192.168.1.23rest");
-  ASSERT_TRUE(ok.ReadIPv4(a));
-  EXPECT_EQ(a, 0xC0A80117u);
-  EXPECT_EQ(ok.Rest(), "rest");
-
-  for (const char* bad : {"256.1.1.1", "1.2.3", "1..2.3", " 1.2.3.4", "1.2.3.", "a.b.c.d"}) {
-    TextScanner s(bad);
-    EXPECT_FALSE(s.ReadIPv4(a)) << bad;
-    EXPECT_EQ(s.Offset(), 0u) << "a failed read leaves the cursor: " << bad;
-  }
-}
-
-TEST(TextScannerTest, MacsWithEitherSeparatorAndCase) {
-  uint8_t m[6];
-  TextScanner s("00:1a-2B:3c:4D:ff");
-  ASSERT_TRUE(s.ReadMac(m));
-  const uint8_t want[6] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0xFF};
-  EXPECT_EQ(0, memcmp(m, want, 6));
-  for (const char* bad : {"00:11:22:33:44", "0:11:22:33:44:55", "00:11:22:33:44:5g", "00.11.22.33.44.55"}) {
-    TextScanner b(bad);
-    EXPECT_FALSE(b.ReadMac(m)) << bad;
-    EXPECT_EQ(b.Offset(), 0u);
-  }
 }
 
 TEST(TextScannerTest, FieldsAndNumbers) {

@@ -1,12 +1,13 @@
 // The KV-xR page's changed/valid rules, address suggestions, configuration
-// text, the firmware link, the library's device line and the firmware choice.
+// text, the firmware link, its search for a device's handle and the firmware
+// choice.
 #include <gtest/gtest.h>
 
 #include "app/logic/device_line.h"
 #include "app/logic/firmware_choice.h"
 #include "app/logic/kvxr_settings.h"
-#include "app/logic/kvxr_status.h"
 #include "app/logic/wink_rule.h"
+#include "library/KV-xR_update.h"
 
 using namespace qs::app;
 
@@ -115,29 +116,6 @@ TEST(KvxrPageTest, FirmwareLinkRule) {
   EXPECT_TRUE(ShowFirmwareLink(Version{1, 999}, Version{1, 0}));
 }
 
-TEST(DeviceLineTest, MatchesTheLibraryLayout) {
-  uint8_t mac[6];
-  ASSERT_TRUE(ReadDeviceLineMac("KV-2R|192.168.1.20|00:11:22:AA:bb:CC|1.12|static|192.168.1.20|255.255.255.0|192.168.1.1", mac));
-  const uint8_t want[6] = {0x00, 0x11, 0x22, 0xAA, 0xBB, 0xCC};
-  EXPECT_EQ(0, memcmp(mac, want, 6));
-  EXPECT_TRUE(ReadDeviceLineMac("KV-1R|10.0.0.5|00-11-22-33-44-55|*|DHCP|10.0.0.5|255.255.255.0|10.0.0.1", mac));
-  // Fields need only begin right.
-  EXPECT_TRUE(ReadDeviceLineMac("x|10.0.0.5x|00:11:22:33:44:55x|y|DHCPz|10.0.0.5 |255.255.255.0!|10.0.0.1|extra", mac));
-}
-
-TEST(DeviceLineTest, RejectsMalformedLines) {
-  uint8_t mac[6];
-  for (const char* bad : {
-           "", "KV-1R", "KV-1R|10.0.0.5|00:11:22:33:44:55|*|DHCP|10.0.0.5|255.255.255.0",
-           "KV-1R|10.0.0.256|00:11:22:33:44:55|*|DHCP|10.0.0.5|255.255.255.0|10.0.0.1",
-           "KV-1R|10.0.0.5|00:11:22:33:44|*|DHCP|10.0.0.5|255.255.255.0|10.0.0.1",
-           "KV-1R|10.0.0.5|00:11:22:33:44:55|*|dhcp|10.0.0.5|255.255.255.0|10.0.0.1",
-           "KV-1R|10.0.0.5|00:11:22:33:44:55|*| static|10.0.0.5|255.255.255.0|10.0.0.1",
-           "KV-1R|10.0.0.5|00:11:22:33:44:55|*|DHCP|10.0.0.5|255.255.255.0| 10.0.0.1"}) {
-    EXPECT_FALSE(ReadDeviceLineMac(bad, mac)) << bad;
-  }
-}
-
 TEST(DeviceLineTest, SearchKeepsTheLastMatch) {
   const uint8_t wanted[6] = {0, 0x11, 0x22, 0x33, 0x44, 0x55};
   DeviceSearch s(wanted);
@@ -154,11 +132,11 @@ TEST(DeviceLineTest, SearchKeepsTheLastMatch) {
 
 TEST(FirmwareChoiceTest, LastAcceptedFileWinsWhateverItsVersion) {
   FirmwareChoice c;
-  c.Offer(u"a.hex", 0, u"2.010");
-  c.Offer(u"b.hex", -200, u"9.000");  // refused by the library
-  c.Offer(u"c.hex", 0, u"1.005");
-  c.Offer(u"d.hex", 0, u"0.000");     // no version: not a choice
-  c.Offer(u"e.hex", 0, u"x.1");
+  c.Offer(u"a.hex", KVXR_OK, u"2.010");
+  c.Offer(u"b.hex", KVXR_NOT_FIRMWARE_FILE, u"9.000");  // refused by the library
+  c.Offer(u"c.hex", KVXR_OK, u"1.005");
+  c.Offer(u"d.hex", KVXR_OK, u"0.000");     // no version: not a choice
+  c.Offer(u"e.hex", KVXR_OK, u"x.1");
   EXPECT_EQ(c.chosen().path, u"c.hex");
   EXPECT_EQ(c.chosen().version.major, 1u);
   EXPECT_EQ(c.chosen().version.minor, 5u);
@@ -181,19 +159,4 @@ TEST(KvxrPageTest, WinkIsRefusedWithoutTheIdentifierTheAuthenticatedWinkNames) {
   EXPECT_EQ(CheckWink(false, true, id), WinkRefusal::CannotWink);
   EXPECT_NE(WinkRefusalText(WinkRefusal::NoIdentifier).find("hardware identifier"), std::string::npos);
   EXPECT_EQ(WinkRefusalText(WinkRefusal::None), "");
-}
-
-TEST(KvxrPageTest, EveryStatusOfACallHasAMeaning) {
-  const int32_t reboot[] = {-100, -201, -202, -203, -204, -210, -211};
-  for (int32_t st : reboot) EXPECT_NE(KvxrStatusMeaning(KvxrCall::Reboot, st), "unexpected status") << st;
-  const int32_t setcfg[] = {-100, -101, -102, -103, -300, -301, -401, -402, -403};
-  for (int32_t st : setcfg) {
-    EXPECT_NE(KvxrStatusMeaning(KvxrCall::SetNetworkCfg, st), "unexpected status") << st;
-    EXPECT_NE(KvxrStatusMeaning(KvxrCall::WriteOperationMode, st), "unexpected status") << st;
-  }
-  EXPECT_EQ(KvxrStatusMeaning(KvxrCall::Reboot, -210), "the device sent no valid challenge within 3 s");
-  EXPECT_EQ(KvxrStatusMeaning(KvxrCall::Reboot, -402), "unexpected status") << "a set-config status is no reboot's";
-  EXPECT_EQ(KvxrStatusMeaning(KvxrCall::SetNetworkCfg, -210), "unexpected status");
-  EXPECT_EQ(KvxrStatusMeaning(KvxrCall::ReadOperationMode, -101), "no room for the answer");
-  EXPECT_NE(KvxrStatusMeaning(KvxrCall::Reboot, -1), "unexpected status");
 }

@@ -38,6 +38,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/bytes.h"
+
 namespace {
 
 const wchar_t kInstance[] = L"Global\\Quillscan.exe{EBE6BD46-7C12-41F2-AF1D-B6418BF52439}";
@@ -244,12 +246,12 @@ void Command(const std::string& line) {
     if (op == "setip") {
       std::string text;
       in >> text;
-      unsigned a = 0, b = 0, cc = 0, d = 0;
-      if (sscanf(text.c_str(), "%u.%u.%u.%u", &a, &b, &cc, &d) != 4) {
+      uint32_t address = 0;
+      if (!qs::bytes::ParseIpv4(text, address)) {
         printf("bad address\n");
         return;
       }
-      SendMessageW(c, IPM_SETADDRESS, 0, static_cast<LPARAM>(MAKEIPADDRESS(a, b, cc, d)));
+      SendMessageW(c, IPM_SETADDRESS, 0, static_cast<LPARAM>(address));
       // A user's edit reaches the page as a change notification of the control.
       SendMessageW(page, WM_COMMAND, MAKEWPARAM(id, EN_CHANGE), reinterpret_cast<LPARAM>(c));
     }
@@ -258,8 +260,7 @@ void Command(const std::string& line) {
     r.Write(0, &zero, sizeof zero);
     SendMessageW(c, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(r.at(0)));
     r.Read(0, &a, sizeof a);
-    printf("%u.%u.%u.%u\n", static_cast<unsigned>(FIRST_IPADDRESS(a)), static_cast<unsigned>(SECOND_IPADDRESS(a)),
-           static_cast<unsigned>(THIRD_IPADDRESS(a)), static_cast<unsigned>(FOURTH_IPADDRESS(a)));
+    printf("%s\n", qs::bytes::FormatIpv4(a).c_str());  // the control's address, first number on top
   } else if (op == "click") {
     int id = 0;
     in >> id;

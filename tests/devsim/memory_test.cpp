@@ -12,6 +12,7 @@
 #include "devsim/families.h"
 #include "devsim/memory.h"
 #include "devsim/sim.h"
+#include "library/KV-xR_update.h"
 #include "platform/sha1.h"
 
 namespace qs::devsim {
@@ -85,14 +86,14 @@ TEST(DeviceMemory, RangesAndAreas) {
 TEST(DeviceMemory, InfoBlockAndProductRecordAsTheFirmwareReadsThem) {
   Memory m;
   fw::FirmwareInfo info;
-  EXPECT_EQ(ReadInfoBlock(m, info), -500);
+  EXPECT_EQ(ReadInfoBlock(m, info), KVXR_NO_FW_INFO);
   WriteInfoBlock(m, 2, 10);
   ASSERT_EQ(ReadInfoBlock(m, info), 0);
   EXPECT_EQ(info.major, 2u);
   EXPECT_EQ(info.minor, 10u);
   const char wrong[] = "fw.info{\"model\":\"KV-yR\",\"version\":\"1.0\"}";
   m.Write(0x4000, reinterpret_cast<const uint8_t*>(wrong), sizeof wrong);
-  EXPECT_EQ(ReadInfoBlock(m, info), -502);
+  EXPECT_EQ(ReadInfoBlock(m, info), KVXR_WRONG_FAMILY);
 
   Identity id;
   id.model = "KV3R";
@@ -130,7 +131,7 @@ TEST(DeviceMemory, InfoBlockAndProductRecordAsTheFirmwareReadsThem) {
   EXPECT_FALSE(OldBlockPasses(block.data(), block.size()));
   WriteProductState(m, ProductState::Blank, id);
   EXPECT_EQ(Read(m, kProductAddress, kProductSize), Bytes(kProductSize, 0xFF));
-  EXPECT_EQ(ReadInfoBlock(m, info), -502);  // the product data leave the firmware alone
+  EXPECT_EQ(ReadInfoBlock(m, info), KVXR_WRONG_FAMILY);  // the product data leave the firmware alone
 }
 
 class UpdateSettings : public ::testing::Test {

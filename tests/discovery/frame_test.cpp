@@ -3,9 +3,12 @@
 #include <cstring>
 #include <vector>
 
+#include "discovery/announce.h"
 #include "discovery/frame.h"
 #include "discovery/replies.h"
+#include "discovery/text_reply.h"
 #include "discovery/wink.h"
+#include "discovery/wink_request.h"
 #include "platform/sha1.h"
 
 namespace qs::disc {
@@ -14,7 +17,7 @@ namespace {
 const uint8_t kNonce[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 const uint8_t kOther[16] = {16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
 
-std::vector<uint8_t> Announce(const char* code, uint32_t address, const uint8_t mac[6], size_t len = 114) {
+std::vector<uint8_t> AnnouncePayload(const char* code, uint32_t address, const uint8_t mac[6], size_t len = 114) {
   std::vector<uint8_t> p(len, 0);
   for (int i = 0; i < 16; ++i) p[i] = static_cast<uint8_t>(0xA0 + i);
   if (len >= 20) {
@@ -56,8 +59,36 @@ TEST(Frame, WinkRequestCarriesTheIdentifier) {
   EXPECT_EQ(std::memcmp(d, &f[36], 20), 0);
 }
 
+TEST(Frame, TheDeviceSplitsARequestAndChecksItsDigest) {
+  uint8_t id[16];
+  for (int i = 0; i < 16; ++i) id[i] = static_cast<uint8_t>(0x30 + i);
+  std::vector<uint8_t> f = BuildRequest(kNonce, kCmdWink, id, 16);
+  ParsedRequest r;
+  ASSERT_TRUE(ParseRequest(f.data(), f.size(), &r));
+  EXPECT_TRUE(r.digestOk);
+  EXPECT_EQ(r.command, kCmdWink);
+  EXPECT_EQ(r.length, 16u);
+  EXPECT_EQ(r.nonce, f.data());
+  EXPECT_EQ(r.payload, f.data() + 20);
+  uint8_t named[16];
+  ASSERT_TRUE(DecodeWinkPayload(r.payload, r.length, named));
+  EXPECT_EQ(std::memcmp(named, id, 16), 0);
+  EXPECT_FALSE(DecodeWinkPayload(r.payload, 15, named));
+  // A flipped bit still parses, with the digest found wrong.
+  f[25] ^= 1;
+  ASSERT_TRUE(ParseRequest(f.data(), f.size(), &r));
+  EXPECT_FALSE(r.digestOk);
+  // Not shaped like a request: the length field disagrees with the size.
+  EXPECT_FALSE(ParseRequest(f.data(), f.size() - 1, &r));
+  EXPECT_FALSE(ParseRequest(f.data(), 39, &r));
+  f = BuildRequest(kNonce, kCmdDiscover, nullptr, 0);
+  ASSERT_TRUE(ParseRequest(f.data(), f.size(), &r));
+  EXPECT_TRUE(r.digestOk);
+  EXPECT_EQ(r.length, 0u);
+}
+
 TEST(Frame, ReplyVerifiesOnlyWithItsNonceAndExactLength) {
-  std::vector<uint8_t> payload = Announce("KV1R", 0x0A470010, kMac);
+  std::vector<uint8_t> payload = AnnouncePayload("KV1R", 0x0A470010, kMac);
   std::vector<uint8_t> r = BuildReply(kNonce, kReplyAnnounce, payload.data(), payload.size());
   ASSERT_EQ(r.size(), payload.size() + 28);
   VerifiedReply v;
@@ -85,25 +116,89 @@ TEST(Frame, ReplyVerifiesOnlyWithItsNonceAndExactLength) {
 
 TEST(Announce, DecodesAddressMacAndModel) {
   Sighting s;
-  std::vector<uint8_t> p = Announce("KV1R", 0x0A470010, kMac);
-  ASSERT_TRUE(DecodeAnnounce(p.data(), p.size(), &s));
+  std::vector<uint8_t> p = AnnouncePayload("KV1R", 0x0A470010, kMac);
+  ASSERT_TRUE(SightingFromAnnounce(p.data(), p.size(), &s));
   EXPECT_STREQ(s.row->code, "KV1R");
   EXPECT_EQ(s.address, 0x0A470010u);
   EXPECT_EQ(std::memcmp(s.mac, kMac, 6), 0);
-  p = Announce("QMAZZZ", 1, kMac);  // not exactly a code: the first prefix row
-  ASSERT_TRUE(DecodeAnnounce(p.data(), p.size(), &s));
+  p = AnnouncePayload("QMAZZZ", 1, kMac);  // not exactly a code: the first prefix row
+  ASSERT_TRUE(SightingFromAnnounce(p.data(), p.size(), &s));
   EXPECT_STREQ(s.row->code, "QMA");
-  p = Announce("NOPE", 1, kMac);
-  EXPECT_FALSE(DecodeAnnounce(p.data(), p.size(), &s));
+  p = AnnouncePayload("NOPE", 1, kMac);
+  EXPECT_FALSE(SightingFromAnnounce(p.data(), p.size(), &s));
 }
 
 TEST(Announce, TooShortForTheFieldsReadIsRejected) {
-  std::vector<uint8_t> p = Announce("KV1R", 1, kMac, kAnnounceMinForScan);
-  EXPECT_TRUE(DecodeAnnounce(p.data(), p.size(), nullptr));
-  p = Announce("KV1R", 1, kMac, kAnnounceMinForScan - 1);
-  EXPECT_FALSE(DecodeAnnounce(p.data(), p.size(), nullptr));
-  p = Announce("KV1R", 1, kMac, 20);
-  EXPECT_FALSE(DecodeAnnounce(p.data(), p.size(), nullptr));
+  std::vector<uint8_t> p = AnnouncePayload("KV1R", 1, kMac, kAnnounceNeededByScan);
+  EXPECT_TRUE(SightingFromAnnounce(p.data(), p.size(), nullptr));
+  p = AnnouncePayload("KV1R", 1, kMac, kAnnounceNeededByScan - 1);
+  EXPECT_FALSE(SightingFromAnnounce(p.data(), p.size(), nullptr));
+  p = AnnouncePayload("KV1R", 1, kMac, 20);
+  EXPECT_FALSE(SightingFromAnnounce(p.data(), p.size(), nullptr));
+}
+
+// What a device writes, every reader reads back; the positions are those the
+// test's own builder above writes.
+TEST(Announce, EncodedAtTheOffsetsTheReadersUse) {
+  Announce a;
+  for (int i = 0; i < 16; ++i) a.hardwareId[i] = static_cast<uint8_t>(0xA0 + i);
+  a.address = 0x0A470010;
+  std::memcpy(a.mac, kMac, 6);
+  a.dhcp = true;
+  a.staticAddress = 0x0A470020;
+  a.netmask = 0xFFFFF000;
+  a.gateway = 0x0A4700FE;
+  std::memcpy(a.modelCode, "KV1R", 4);
+  std::memcpy(a.serial, "QS000001", 8);
+  a.text[0] = 'T';
+  a.text[39] = 'Z';
+  a.word112 = 0xD15C;
+  std::vector<uint8_t> p = EncodeAnnounce(a);
+  ASSERT_EQ(p.size(), 114u);
+  std::vector<uint8_t> own = AnnouncePayload("KV1R", 0x0A470010, kMac);
+  EXPECT_EQ(std::vector<uint8_t>(p.begin(), p.begin() + 26), std::vector<uint8_t>(own.begin(), own.begin() + 26));
+  EXPECT_EQ(std::vector<uint8_t>(p.begin() + 39, p.begin() + 47), std::vector<uint8_t>(own.begin() + 39, own.begin() + 47));
+  const uint8_t config[13] = {1, 10, 71, 0, 32, 255, 255, 240, 0, 10, 71, 0, 254};
+  EXPECT_EQ(std::memcmp(&p[26], config, sizeof config), 0);
+  EXPECT_EQ(p[47], 'Q');
+  EXPECT_EQ(p[71], 'T');
+  EXPECT_EQ(p[110], 'Z');
+  EXPECT_EQ(p[111], 0);
+  EXPECT_EQ(p[112], 0x5C);  // little-endian
+  EXPECT_EQ(p[113], 0xD1);
+
+  Announce back;
+  ASSERT_TRUE(DecodeAnnounce(p.data(), p.size(), kAnnounceSize, &back));
+  EXPECT_EQ(back.address, a.address);
+  EXPECT_TRUE(back.dhcp);
+  EXPECT_EQ(back.staticAddress, a.staticAddress);
+  EXPECT_EQ(back.netmask, a.netmask);
+  EXPECT_EQ(back.gateway, a.gateway);
+  EXPECT_EQ(std::memcmp(back.serial, a.serial, 24), 0);
+  EXPECT_EQ(back.text[39], 'Z');
+  EXPECT_EQ(back.word112, 0xD15C);
+  Sighting s;
+  ASSERT_TRUE(SightingFromAnnounce(p.data(), p.size(), &s));
+  EXPECT_EQ(s.address, a.address);
+}
+
+TEST(Announce, AShortPayloadReadsAsZerosAndNeverPastItsEnd) {
+  std::vector<uint8_t> p = AnnouncePayload("KV2R", 0x0A470010, kMac, 87);
+  p[26] = 1;
+  p[86] = 'x';  // the last byte there: the text's 16th
+  Announce a;
+  // exactly as long as the library needs, in a buffer of exactly that size
+  std::vector<uint8_t> exact(p.begin(), p.end());
+  ASSERT_TRUE(DecodeAnnounce(exact.data(), exact.size(), kAnnounceNeededByLibrary, &a));
+  EXPECT_EQ(a.text[15], 'x');
+  EXPECT_EQ(a.text[16], 0);
+  EXPECT_EQ(a.word112, 0);
+  EXPECT_TRUE(a.dhcp);
+  EXPECT_FALSE(DecodeAnnounce(exact.data(), 86, kAnnounceNeededByLibrary, &a));
+  EXPECT_FALSE(DecodeAnnounce(nullptr, 0, 0, &a));
+  p[26] = 2;  // only 1 means DHCP
+  ASSERT_TRUE(DecodeAnnounce(p.data(), p.size(), kAnnounceNeededByScan, &a));
+  EXPECT_FALSE(a.dhcp);
 }
 
 std::vector<uint8_t> Text(const std::string& inner) {
@@ -115,7 +210,7 @@ std::vector<uint8_t> Text(const std::string& inner) {
 }
 
 TEST(TextReply, ParsesCodeAddressAndMac) {
-  Sighting s;
+  TextReply s;
   std::vector<uint8_t> t = Text("RMT23510.71.0.20:00-1a-2B-3c-4D-5e trailing junk");
   ASSERT_TRUE(DecodeTextReply(t.data(), t.size(), &s));
   EXPECT_STREQ(s.row->displayName, "RMT-2359");
@@ -150,6 +245,18 @@ TEST(TextReply, MalformedFormsAreNotTextReplies) {
   EXPECT_FALSE(DecodeTextReply(one, 1, nullptr));
 }
 
+TEST(TextReply, WrittenAsTheDeviceSendsIt) {
+  EXPECT_EQ(std::string(kScanProbe, kScanProbeSize), "Scan");
+  const uint8_t mac[6] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+  std::vector<uint8_t> t = EncodeTextReply("RMT235", 0x0A470014, mac, " extra");
+  EXPECT_EQ(t, Text("RMT23510.71.0.20:00-1A-2B-3C-4D-5E extra"));
+  TextReply r;
+  ASSERT_TRUE(DecodeTextReply(t.data(), t.size(), &r));
+  EXPECT_EQ(r.row->modelNumber, 4);
+  EXPECT_EQ(r.address, 0x0A470014u);
+  EXPECT_EQ(std::memcmp(r.mac, mac, 6), 0);
+}
+
 TEST(Classify, TextOfAnUnlistedModelIsConsumedAndNeverTriedAsBinary) {
   Sighting s;
   std::vector<uint8_t> t = Text("QMA27110.71.0.20:00-1a-2b-3c-4d-5e");
@@ -161,7 +268,7 @@ TEST(Classify, TextOfAnUnlistedModelIsConsumedAndNeverTriedAsBinary) {
 
 TEST(Classify, AuthenticatedAnnounceRules) {
   Sighting s;
-  std::vector<uint8_t> p = Announce("A5261+", 0x0A480007, kMac);
+  std::vector<uint8_t> p = AnnouncePayload("A5261+", 0x0A480007, kMac);
   std::vector<uint8_t> r = BuildReply(kNonce, kReplyAnnounce, p.data(), p.size());
   ASSERT_EQ(ClassifyDatagram(kNonce, r.data(), r.size(), &s), Verdict::Report);
   EXPECT_EQ(s.row->modelNumber, 11);
@@ -169,17 +276,17 @@ TEST(Classify, AuthenticatedAnnounceRules) {
   EXPECT_EQ(ClassifyDatagram(kOther, r.data(), r.size(), &s), Verdict::Dropped);
   r = BuildReply(kNonce, 0x5502, p.data(), p.size());
   EXPECT_EQ(ClassifyDatagram(kNonce, r.data(), r.size(), &s), Verdict::Dropped);
-  p = Announce("QMA523", 1, kMac);  // found but not listed
+  p = AnnouncePayload("QMA523", 1, kMac);  // found but not listed
   r = BuildReply(kNonce, kReplyAnnounce, p.data(), p.size());
   EXPECT_EQ(ClassifyDatagram(kNonce, r.data(), r.size(), &s), Verdict::Dropped);
-  p = Announce("KV2R", 1, kMac, 40);  // authentic, but too short
+  p = AnnouncePayload("KV2R", 1, kMac, 40);  // authentic, but too short
   r = BuildReply(kNonce, kReplyAnnounce, p.data(), p.size());
   EXPECT_EQ(ClassifyDatagram(kNonce, r.data(), r.size(), &s), Verdict::Dropped);
 }
 
 TEST(Classify, FramedLikeTextButUnparsableIsTriedAsBinary) {
   // An authentic announce whose first byte is 0x02 and last byte is 0x03.
-  std::vector<uint8_t> p = Announce("KV3R", 0x0A470033, kMac);
+  std::vector<uint8_t> p = AnnouncePayload("KV3R", 0x0A470033, kMac);
   for (uint32_t salt = 0; salt < 200000; ++salt) {
     p[111] = static_cast<uint8_t>(salt);
     p[110] = static_cast<uint8_t>(salt >> 8);

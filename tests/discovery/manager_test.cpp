@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "discovery/device_line.h"
 #include "discovery/device_manager.h"
+#include "library/device_line.h"
 #include "platform/text.h"
 
 namespace qs::disc {
@@ -19,23 +19,23 @@ int32_t g_modeSet = -1;
 
 int32_t KVXR_CALL FakeMode(int32_t m) {
   g_modeSet = m;
-  return 0;
+  return KVXR_OK;
 }
-int32_t KVXR_CALL FakeScan(int32_t, KVxR_DeviceCallback, KVxR_DoneCallback) { return 0; }
-int32_t g_staleKey = -1;  // the library answers -100 for it, as for a handle of an earlier scan
+int32_t KVXR_CALL FakeScan(int32_t, KVxR_DeviceCallback, KVxR_DoneCallback) { return KVXR_OK; }
+int32_t g_staleKey = -1;  // the library does not know it, as a handle of an earlier scan
 
 int32_t KVXR_CALL FakeSerial(int32_t key, KVxR_WCHAR* out, uint32_t cap) {
   g_keysAsked.push_back(key);
-  if (key == g_staleKey) return -100;
-  if (cap < g_serial.size() + 1) return -101;
+  if (key == g_staleKey) return KVXR_UNKNOWN_DEVICE;
+  if (cap < g_serial.size() + 1) return KVXR_NO_ROOM;
   for (size_t i = 0; i < g_serial.size(); ++i) out[i] = static_cast<KVxR_WCHAR>(g_serial[i]);
   out[g_serial.size()] = 0;
-  return 0;
+  return KVXR_OK;
 }
 int32_t KVXR_CALL FakeId(int32_t key, uint8_t* out) {
-  if (key == g_staleKey) return -100;
+  if (key == g_staleKey) return KVXR_UNKNOWN_DEVICE;
   std::memcpy(out, g_id, 16);
-  return 0;
+  return KVXR_OK;
 }
 const LibraryApi kFakeLibrary = {FakeMode, FakeScan, FakeSerial, FakeId};
 
@@ -234,14 +234,29 @@ TEST_F(Fixture, RefreshWithoutDetailsLosesThemAndAddressesFallBack) {
   EXPECT_EQ(id[0], 0);
 }
 
+// The manager's reading of a library line: the device line (Whole rule) and
+// the first model row whose display name its model field begins with.
+struct ReadLine {
+  kvxr::DeviceLine line;
+  const ModelRow* row = nullptr;
+};
+bool ParseDeviceLine(std::string_view text, ReadLine* out) {
+  ReadLine r;
+  if (!kvxr::ParseDeviceLine(text, &r.line)) return false;
+  r.row = FindModelByName(r.line.model);
+  if (!r.row) return false;
+  if (out) *out = r;
+  return true;
+}
+
 TEST(DeviceLine, ExampleLineWithAsteriskAndDhcp) {
-  DeviceLine d;
+  ReadLine d;
   ASSERT_TRUE(ParseDeviceLine("KV-1R|10.0.0.5|00:11:22:33:44:55|*|DHCP|10.0.0.5|255.255.255.0|10.0.0.1", &d));
   EXPECT_STREQ(d.row->displayName, "KV-1R");
-  EXPECT_EQ(d.version, (VersionPair{0, 0}));
-  EXPECT_TRUE(d.dhcp);
-  EXPECT_EQ(d.currentAddress, 0x0A000005u);
-  EXPECT_EQ(d.gateway, 0x0A000001u);
+  EXPECT_EQ((VersionPair{d.line.major, d.line.minor}), (VersionPair{0, 0}));
+  EXPECT_TRUE(d.line.dhcp);
+  EXPECT_EQ(d.line.address, 0x0A000005u);
+  EXPECT_EQ(d.line.gateway, 0x0A000001u);
 }
 
 TEST(DeviceLine, EachFieldRuleRejectsTheLine) {
@@ -263,14 +278,14 @@ TEST(DeviceLine, EachFieldRuleRejectsTheLine) {
 }
 
 TEST(DeviceLine, AcceptedVariants) {
-  DeviceLine d;
+  ReadLine d;
   // Leading blanks before the model and the mode; "-" between MAC groups; mixed case hex.
   ASSERT_TRUE(ParseDeviceLine(" \tKV-3R|10.0.0.5|0a-1B-22-33-44-55|2.0| \tstatic|0.0.0.0|0.0.0.0|0.0.0.0", &d));
   EXPECT_EQ(d.row->modelNumber, 12);
-  EXPECT_EQ(d.mac[0], 0x0A);
-  EXPECT_EQ(d.mac[1], 0x1B);
-  EXPECT_FALSE(d.dhcp);
-  EXPECT_EQ(d.version, (VersionPair{2, 0}));
+  EXPECT_EQ(d.line.mac[0], 0x0A);
+  EXPECT_EQ(d.line.mac[1], 0x1B);
+  EXPECT_FALSE(d.line.dhcp);
+  EXPECT_EQ((VersionPair{d.line.major, d.line.minor}), (VersionPair{2, 0}));
 }
 
 TEST_F(Fixture, BadLibraryLineIsIgnoredWithoutAskingTheLibrary) {

@@ -13,6 +13,7 @@
 #include "platform/socket.h"
 #include "platform/text.h"
 #include "platform/tick.h"
+#include "runtime/bytes.h"
 #include "tests/support/sim_client.h"
 
 namespace qs::disc {
@@ -22,11 +23,19 @@ using test::SimClient;
 using test::TestNet;
 
 // The library is not part of these tests: its scan never starts.
-int32_t KVXR_CALL NoMode(int32_t) { return 0; }
-int32_t KVXR_CALL NoScan(int32_t, KVxR_DeviceCallback, KVxR_DoneCallback) { return -1; }
-int32_t KVXR_CALL NoSerial(int32_t, KVxR_WCHAR*, uint32_t) { return -100; }
-int32_t KVXR_CALL NoId(int32_t, uint8_t*) { return -100; }
+int32_t KVXR_CALL NoMode(int32_t) { return KVXR_OK; }
+int32_t KVXR_CALL NoScan(int32_t, KVxR_DeviceCallback, KVxR_DoneCallback) { return KVXR_NO_WINDOW; }
+int32_t KVXR_CALL NoSerial(int32_t, KVxR_WCHAR*, uint32_t) { return KVXR_UNKNOWN_DEVICE; }
+int32_t KVXR_CALL NoId(int32_t, uint8_t*) { return KVXR_UNKNOWN_DEVICE; }
 const LibraryApi kNoLibrary = {NoMode, NoScan, NoSerial, NoId};
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  for (char& c : s)
+    if (c == '-') c = ':';
+  return s;
+}
 
 class CountingSink : public IDiscoverySink {
  public:
@@ -38,25 +47,13 @@ class CountingSink : public IDiscoverySink {
     ++total;
     return 0;
   }
-  static std::string MacOf(const uint8_t m[6]) {
-    char b[18];
-    std::snprintf(b, sizeof b, "%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3], m[4], m[5]);
-    return b;
-  }
+  static std::string MacOf(const uint8_t m[6]) { return Lower(bytes::FormatMac(m, ':')); }
   std::map<std::string, int> calls;
   int total = 0;
 };
 
 using Sink = RCObject2<CountingSink>;
 using Manager = RCObject2<DeviceManager>;
-
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  for (char& c : s)
-    if (c == '-') c = ':';
-  return s;
-}
 
 // The links of a fresh test network take a moment to carry traffic: probe
 // until the simulator has heard both segments.
@@ -317,7 +314,7 @@ Ref<IDeviceInfoX> KvRecord(const std::map<std::string, std::string>& shown, Vers
   auto det = std::make_unique<DeviceDetails>();
   const std::string& hex = shown.at("hwid");
   for (int i = 0; i < 16; ++i) det->hardwareId[i] = static_cast<uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
-  PutAddress(r.address, det->currentAddress);
+  bytes::PutBe32(det->currentAddress, r.address);
   r.details = std::move(det);
   return Ref<IDeviceInfoX>::Adopt(CreateDeviceInfo(std::move(r)));
 }

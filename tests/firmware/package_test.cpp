@@ -10,7 +10,6 @@
 
 #include "firmware/firmware_file_state.h"
 #include "firmware/firmware_package.h"
-#include "firmware/firmware_status.h"
 #include "firmware/image_overlap.h"
 #include "firmware/intellec_hex.h"
 #include "library/KV-xR_update.h"
@@ -56,21 +55,21 @@ TEST(FirmwarePackage, StatusOfEachKindOfFile) {
   TempFile junk("hello\n"), empty("");
   TempFile noInfo(Lines({IntelData(0, Pattern(16, 1)), IntelEnd()}));
   LoadedFirmware f = LoadFirmwareFile(good.path());
-  EXPECT_EQ(f.status, kFwOk);
+  EXPECT_EQ(f.status, KVXR_OK);
   EXPECT_EQ(f.format, ImageFormat::IntelHex);
   EXPECT_EQ(f.info.major, 2u);
   EXPECT_EQ(f.info.minor, 10u);
   f = LoadFirmwareFile(goodS.path());
-  EXPECT_EQ(f.status, kFwOk);
+  EXPECT_EQ(f.status, KVXR_OK);
   EXPECT_EQ(f.format, ImageFormat::SRecord);
   EXPECT_EQ(f.info.minor, 199u);
-  EXPECT_EQ(LoadFirmwareFile(junk.path()).status, kFwNotLoadable);
-  EXPECT_EQ(LoadFirmwareFile(empty.path()).status, kFwNotLoadable);
-  EXPECT_EQ(LoadFirmwareFile(noInfo.path()).status, kFwNoInfo);
-  EXPECT_EQ(LoadFirmwareFile(u"/nonexistent/qs/firmware.hex").status, kFwNotFound);
-  EXPECT_EQ(LoadFirmwareFile(u"").status, kFwNotFound);
+  EXPECT_EQ(LoadFirmwareFile(junk.path()).status, KVXR_NOT_FIRMWARE_FILE);
+  EXPECT_EQ(LoadFirmwareFile(empty.path()).status, KVXR_NOT_FIRMWARE_FILE);
+  EXPECT_EQ(LoadFirmwareFile(noInfo.path()).status, KVXR_NO_FW_INFO);
+  EXPECT_EQ(LoadFirmwareFile(u"/nonexistent/qs/firmware.hex").status, KVXR_FILE_NOT_FOUND);
+  EXPECT_EQ(LoadFirmwareFile(u"").status, KVXR_FILE_NOT_FOUND);
   // A folder exists but is no file.
-  EXPECT_EQ(LoadFirmwareFile(plat::Utf8ToWide(kDataDir)).status, kFwNotLoadable);
+  EXPECT_EQ(LoadFirmwareFile(plat::Utf8ToWide(kDataDir)).status, KVXR_NOT_FIRMWARE_FILE);
 }
 
 // Two records naming one address with different bytes leave no defined
@@ -85,10 +84,10 @@ TEST(FirmwarePackage, ConflictingOverlapIsRefused) {
   other[5] ^= 1;
   TempFile diff(base + Lines({IntelBase(4, 0), IntelData(0x100, other), IntelEnd()}));
   LoadedFirmware f = LoadFirmwareFile(same.path());
-  EXPECT_EQ(f.status, kFwOk);
+  EXPECT_EQ(f.status, KVXR_OK);
   EXPECT_EQ(f.image->GetChunkCount(), 4);
   f = LoadFirmwareFile(diff.path());
-  EXPECT_EQ(f.status, kFwNotLoadable);
+  EXPECT_EQ(f.status, KVXR_NOT_FIRMWARE_FILE);
   EXPECT_TRUE(f.conflicting);
   EXPECT_EQ(f.conflictAt, 0x105u);
 }
@@ -179,17 +178,17 @@ TEST(FirmwareState, FailureKeepsTheCurrentFirmware) {
   TempFile a(Firmware("1.5")), b(Firmware("3")), c(Firmware("2.7", true));
   uint32_t major = 0, minor = 0;
   EXPECT_FALSE(state.HasFirmware());
-  ASSERT_EQ(state.SetFirmwareFile(a.path(), major, minor), kFwOk);
+  ASSERT_EQ(state.SetFirmwareFile(a.path(), major, minor), KVXR_OK);
   CurrentFirmware first = state.Get();
   ASSERT_TRUE(first.image);
   EXPECT_EQ(first.major, 1u);
   EXPECT_EQ(first.minor, 5u);
-  EXPECT_EQ(state.SetFirmwareFile(b.path(), major, minor), kFwBadVersion);
-  EXPECT_EQ(state.SetFirmwareFile(u"/nonexistent/x.hex", major, minor), kFwNotFound);
+  EXPECT_EQ(state.SetFirmwareFile(b.path(), major, minor), KVXR_BAD_FW_VERSION);
+  EXPECT_EQ(state.SetFirmwareFile(u"/nonexistent/x.hex", major, minor), KVXR_FILE_NOT_FOUND);
   CurrentFirmware still = state.Get();
   EXPECT_EQ(still.image.get(), first.image.get());
   EXPECT_EQ(still.minor, 5u);
-  ASSERT_EQ(state.SetFirmwareFile(c.path(), major, minor), kFwOk);
+  ASSERT_EQ(state.SetFirmwareFile(c.path(), major, minor), KVXR_OK);
   CurrentFirmware now = state.Get();
   EXPECT_NE(now.image.get(), first.image.get());
   EXPECT_EQ(now.major, 2u);
@@ -207,15 +206,15 @@ TEST(SetFirmwareFileExport, StatusesAndVersionText) {
   EXPECT_EQ(v, u"1.0");
   EXPECT_EQ(SetFile(a.path(), &v, 3), 0);
   EXPECT_EQ(v, u"1.");
-  EXPECT_EQ(SetFile(bad.path()), -503);
-  EXPECT_EQ(SetFile(model.path()), -200);
-  EXPECT_EQ(SetFile(u"/nonexistent/qs/fw.hex"), -100);
-  EXPECT_EQ(SetFile(plat::Utf8ToWide(kDataDir)), -200);
+  EXPECT_EQ(SetFile(bad.path()), KVXR_BAD_FW_VERSION);
+  EXPECT_EQ(SetFile(model.path()), KVXR_NOT_FIRMWARE_FILE);
+  EXPECT_EQ(SetFile(u"/nonexistent/qs/fw.hex"), KVXR_FILE_NOT_FOUND);
+  EXPECT_EQ(SetFile(plat::Utf8ToWide(kDataDir)), KVXR_NOT_FIRMWARE_FILE);
   KVxR_WCHAR out[8];
-  EXPECT_EQ(KVxR_SetFirmwareFile(nullptr, out, 8), -100);
+  EXPECT_EQ(KVxR_SetFirmwareFile(nullptr, out, 8), KVXR_FILE_NOT_FOUND);
   KVxR_WCHAR emptyPath[1] = {0};
-  EXPECT_EQ(KVxR_SetFirmwareFile(emptyPath, out, 8), -100);
-  EXPECT_EQ(KVxR_SetFirmwareFile(W(a.path()), nullptr, 0), 0);
+  EXPECT_EQ(KVxR_SetFirmwareFile(emptyPath, out, 8), KVXR_FILE_NOT_FOUND);
+  EXPECT_EQ(KVxR_SetFirmwareFile(W(a.path()), nullptr, 0), KVXR_OK);
 }
 
 // Files written by srec_cat and objcopy (tests/firmware/data/make-files.sh):

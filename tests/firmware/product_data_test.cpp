@@ -199,14 +199,14 @@ class FakeMemory : public DeviceMemory {
   }
   int32_t Read(uint32_t address, uint32_t size, uint8_t* out) override {
     reads.push_back(address);
-    if (readFails.count(address) && (readFailSize == 0 || readFailSize == size)) return kUpdateBadReadReply;
+    if (readFails.count(address) && (readFailSize == 0 || readFailSize == size)) return KVXR_UPDATE_BAD_READ;
     auto b = Get(address, size);
     std::memcpy(out, b.data(), size);
     return 1;
   }
   int32_t Write(WriteTag tag, uint32_t address, const uint8_t* data, uint32_t size) override {
     writes.push_back({tag, address, std::vector<uint8_t>(data, data + size)});
-    if (writeFails.count(address)) return kUpdateDeviceError;
+    if (writeFails.count(address)) return KVXR_UPDATE_DEVICE_ERROR;
     Put(address, writes.back().data);
     return 1;
   }
@@ -297,7 +297,7 @@ TEST_F(Migration, AnInvalidRecordIsRebuiltFromTheOldBlockAndLogged) {
 TEST_F(Migration, AnOldBlockThatFailsItsCheckEndsWithoutWriting) {
   auto old = OldBlock("QX1R", "QS9");
   mem_.Put(kOldConfigAddress, old);
-  EXPECT_EQ(MigrateProductData(mem_, log_), kUpdateProductCheckFailed);
+  EXPECT_EQ(MigrateProductData(mem_, log_), KVXR_UPDATE_PRODUCT_DATA_CHECK);
   EXPECT_TRUE(mem_.writes.empty());
   auto e = Entries(log_);
   EXPECT_EQ(e["obsolete-config-area"], bytes::HexText(old.data(), 64));
@@ -305,7 +305,7 @@ TEST_F(Migration, AnOldBlockThatFailsItsCheckEndsWithoutWriting) {
   // All erased: the same.
   FakeMemory blank;
   DeviceLog log2(kId);
-  EXPECT_EQ(MigrateProductData(blank, log2), kUpdateProductCheckFailed);
+  EXPECT_EQ(MigrateProductData(blank, log2), KVXR_UPDATE_PRODUCT_DATA_CHECK);
   EXPECT_TRUE(blank.writes.empty());
 }
 
@@ -322,7 +322,7 @@ TEST_F(Migration, ReadFailuresGiveTheirEntryAndMinus27) {
   FakeMemory area;
   area.readFails[kProductDataAddress] = true;
   DeviceLog l2(kId);
-  EXPECT_EQ(MigrateProductData(area, l2), kUpdateProductReadFailed);
+  EXPECT_EQ(MigrateProductData(area, l2), KVXR_UPDATE_PRODUCT_DATA_READ);
   auto e2 = Entries(l2);
   EXPECT_EQ(e2["product-data"], "read-error");
   EXPECT_EQ(e2.size(), 1u);
@@ -331,7 +331,7 @@ TEST_F(Migration, ReadFailuresGiveTheirEntryAndMinus27) {
   FakeMemory oldArea;
   oldArea.readFails[kOldConfigAddress] = true;
   DeviceLog l3(kId);
-  EXPECT_EQ(MigrateProductData(oldArea, l3), kUpdateProductReadFailed);
+  EXPECT_EQ(MigrateProductData(oldArea, l3), KVXR_UPDATE_PRODUCT_DATA_READ);
   EXPECT_EQ(Entries(l3)["obsolete-config-area"], "read-error");
   EXPECT_TRUE(oldArea.writes.empty());
 }
@@ -339,7 +339,7 @@ TEST_F(Migration, ReadFailuresGiveTheirEntryAndMinus27) {
 TEST_F(Migration, WriteFailuresGiveTheirEntryAndMinus28) {
   mem_.Put(kOldConfigAddress, OldBlock("KV1R", "QS1"));
   mem_.writeFails[kConfigBlockAddress] = true;
-  EXPECT_EQ(MigrateProductData(mem_, log_), kUpdateProductMigrateFailed);
+  EXPECT_EQ(MigrateProductData(mem_, log_), KVXR_UPDATE_PRODUCT_DATA_MIGRATION);
   auto e = Entries(log_);
   EXPECT_EQ(e["migrated-config-area"], "write-error");
   EXPECT_EQ(e.count("migrated-product-data"), 0u);
@@ -349,7 +349,7 @@ TEST_F(Migration, WriteFailuresGiveTheirEntryAndMinus28) {
   rec.Put(kOldConfigAddress, OldBlock("KV1R", "QS1"));
   rec.writeFails[kProductRecordAddress] = true;
   DeviceLog l2(kId);
-  EXPECT_EQ(MigrateProductData(rec, l2), kUpdateProductMigrateFailed);
+  EXPECT_EQ(MigrateProductData(rec, l2), KVXR_UPDATE_PRODUCT_DATA_MIGRATION);
   auto e2 = Entries(l2);
   EXPECT_EQ(e2["migrated-config-area"].size(), 2 * kConfigBlockSize);
   EXPECT_EQ(e2["migrated-product-data"], "write-error");

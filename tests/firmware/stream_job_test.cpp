@@ -58,7 +58,7 @@ TEST_F(StreamJob, OnlyTheChunkThatDiffersIsWrittenThenVerifiedAndStarted) {
   flash_.Put(0x20000, Filled(70000, 3));
   flash_.progressStep = 8192;
   Ref<IBinaryImage> image = MakeImage({{0x10000, a}, {0x20000, b}});
-  EXPECT_EQ(Run(image.get()), kUpdateWritten);
+  EXPECT_EQ(Run(image.get()), KVXR_UPDATE_WRITTEN);
   auto w = flash_.writes();
   ASSERT_EQ(w.size(), 1u);
   EXPECT_EQ(w[0].tag, "WRTE");
@@ -77,7 +77,7 @@ TEST_F(StreamJob, OnlyTheChunkThatDiffersIsWrittenThenVerifiedAndStarted) {
 TEST_F(StreamJob, PercentagesRestartAtEachWrittenChunk) {
   Ref<IBinaryImage> image = MakeImage({{0x1000, Filled(20000, 4)}, {0x9000, Filled(20000, 5)}});
   flash_.progressStep = 5000;
-  EXPECT_EQ(Run(image.get()), kUpdateWritten);
+  EXPECT_EQ(Run(image.get()), KVXR_UPDATE_WRITTEN);
   EXPECT_EQ(flash_.writes().size(), 2u);
   EXPECT_EQ(progress_, (std::vector<uint32_t>{0, 25, 50, 75, 100, 0, 25, 50, 75, 100}));
 }
@@ -86,11 +86,11 @@ TEST_F(StreamJob, ADeviceAlreadyCurrentIsNotWrittenAndStarted) {
   std::vector<uint8_t> a = Filled(5000, 6);
   flash_.Put(0x8000, a);
   Ref<IBinaryImage> image = MakeImage({{0x8000, a}});
-  EXPECT_EQ(Run(image.get()), kUpdateAlreadyCurrent);
+  EXPECT_EQ(Run(image.get()), KVXR_UPDATE_UP_TO_DATE);
   EXPECT_TRUE(flash_.writes().empty());
   EXPECT_EQ(Applied(1), 1);
   Ref<IBinaryImage> empty = MakeImage({});
-  EXPECT_EQ(Run(empty.get()), kUpdateAlreadyCurrent);
+  EXPECT_EQ(Run(empty.get()), KVXR_UPDATE_UP_TO_DATE);
 }
 
 TEST_F(StreamJob, DeviceFaultsEndTheJobWithTheirStatusAndNoStart) {
@@ -98,28 +98,28 @@ TEST_F(StreamJob, DeviceFaultsEndTheJobWithTheirStatusAndNoStart) {
   test::FlashFaults f;
   f.erroOnWrite = true;
   flash_.SetFaults(f);
-  EXPECT_EQ(Run(image.get()), kUpdateDeviceError);
+  EXPECT_EQ(Run(image.get()), KVXR_UPDATE_DEVICE_ERROR);
 
   f = {};
   f.badDigest = true;
   flash_.SetFaults(f);
-  EXPECT_EQ(Run(image.get()), kUpdateBadDigestReply);
+  EXPECT_EQ(Run(image.get()), KVXR_UPDATE_BAD_DIGEST);
 
   f = {};
   f.ignoreWrites = true;
   flash_.SetFaults(f);
-  EXPECT_EQ(Run(image.get()), kUpdateStillDiffers);
+  EXPECT_EQ(Run(image.get()), KVXR_UPDATE_STILL_DIFFERS);
 
   f = {};
   f.closeDuringWrite = true;
   flash_.SetFaults(f);
-  EXPECT_EQ(Run(image.get()), kUpdateSendFailed);
+  EXPECT_EQ(Run(image.get()), KVXR_UPDATE_SEND_FAILED);
   EXPECT_EQ(flash_.applied(), 0);
 
   // A chunk the image cannot hand out.
   flash_.SetFaults({});
   Ref<IBinaryImage> broken = MakeImage({{0x8000, Filled(10, 1)}}, 0);
-  EXPECT_EQ(Run(broken.get()), kUpdateChunkUnavailable);
+  EXPECT_EQ(Run(broken.get()), KVXR_UPDATE_NO_CHUNK);
   EXPECT_EQ(flash_.applied(), 0);
 }
 
@@ -130,7 +130,7 @@ TEST_F(StreamJob, ADeviceSilentAfterTheDataEndsTheWriteWithinItsBound) {
   f.silentAfterData = true;
   flash_.SetFaults(f);
   const uint32_t t0 = plat::TickCount();
-  EXPECT_EQ(Run(image.get()), kUpdateSendFailed);
+  EXPECT_EQ(Run(image.get()), KVXR_UPDATE_SEND_FAILED);
   const uint32_t spent = plat::TicksSince(t0);
   EXPECT_GE(spent, kWriteIdleMs - 100);
   EXPECT_LT(spent, kWriteIdleMs + 2000);

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "library/KV-xR_update.h"
+#include "library/device_line.h"
 #include "platform/socket.h"
 #include "platform/tick.h"
+#include "runtime/bytes.h"
 #include "tests/library/test_host.h"
 #include "tests/support/sim_client.h"
 
@@ -18,17 +20,14 @@ namespace qs::test {
 namespace {
 
 plat::SocketsLibrary g_sockets;
-std::map<std::string, std::pair<int32_t, std::string>> g_byMac;  // MAC -> handle, line
+std::map<std::string, std::pair<int32_t, kvxr::DeviceLine>> g_byMac;  // MAC -> handle, line
 std::atomic<bool> g_done{false};
 
 void OnDevice(int32_t h, const KVxR_WCHAR* line) {
   std::string s;
   for (; *line; ++line) s.push_back(static_cast<char>(*line));
-  size_t a = s.find('|'), b = s.find('|', a + 1), c = s.find('|', b + 1);
-  std::string mac = s.substr(b + 1, c - b - 1);
-  for (char& ch : mac)
-    if (ch == ':') ch = '-';
-  g_byMac[mac] = {h, s};
+  kvxr::DeviceLine d;
+  if (kvxr::ParseDeviceLine(s, &d)) g_byMac[bytes::FormatMac(d.mac, '-')] = {h, d};
 }
 void OnDone() { g_done = true; }
 
@@ -41,16 +40,10 @@ const KVxR_WCHAR* W(const char* s) {
 void ScanOnce() {
   g_byMac.clear();
   g_done = false;
-  ASSERT_EQ(KVxR_DiscoverDevices(1000, OnDevice, OnDone), 0);
+  ASSERT_EQ(KVxR_DiscoverDevices(1000, OnDevice, OnDone), KVXR_OK);
   Pump(9000, &g_done);
   ASSERT_TRUE(g_done.load());
   Pump(1200);
-}
-
-std::string Field(const std::string& line, int n) {
-  size_t start = 0;
-  for (int i = 0; i < n; ++i) start = line.find('|', start) + 1;
-  return line.substr(start, line.find('|', start) - start);
 }
 
 class Configure : public ::testing::Test {
@@ -89,68 +82,68 @@ TEST_F(Configure, EachDeviceFaultGivesItsStatusWithinItsTime) {
     ASSERT_NE(Handle(*m), 0) << *m;
 
   // The text is checked before anything is sent.
-  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(good), W("dhcp|*|*|*"), 3000), -101);
-  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(good), W("static*|*|*"), 3000), -102);
-  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(good), W("static|10.71.0.300|*|*"), 3000), -103);
-  EXPECT_EQ(KVxR_SetNetworkCfg(999999, W("DHCP|*|*|*"), 3000), -100);
-  EXPECT_EQ(KVxR_RebootDevice(999999), -100);
-  EXPECT_EQ(KVxR_WriteOperationMode(999999, 1), -100);
+  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(good), W("dhcp|*|*|*"), 3000), KVXR_BAD_KEYWORD);
+  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(good), W("static*|*|*"), 3000), KVXR_NO_SEPARATOR);
+  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(good), W("static|10.71.0.300|*|*"), 3000), KVXR_BAD_ADDRESS);
+  EXPECT_EQ(KVxR_SetNetworkCfg(999999, W("DHCP|*|*|*"), 3000), KVXR_UNKNOWN_DEVICE);
+  EXPECT_EQ(KVxR_RebootDevice(999999), KVXR_UNKNOWN_DEVICE);
+  EXPECT_EQ(KVxR_WriteOperationMode(999999, 1), KVXR_UNKNOWN_DEVICE);
   EXPECT_TRUE(sim_.LogOfKind("setcfg").empty());
 
-  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(refuse), W("static|*|*|*"), 3000), -401);
+  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(refuse), W("static|*|*|*"), 3000), KVXR_SETCFG_REFUSED);
 
   // A datagram beyond the receive buffer before the reply is no reply and no
   // socket error: it is skipped and the wait goes on. (The socket's own
   // receive errors: jobs_net_test.cpp.) The oversized datagram answers every
   // rediscovery on its segment, so it is off while the others there are asked.
   ASSERT_TRUE(sim_.Set(bigAnnounce, "oversize=-"));
-  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(bigAck), W("DHCP|*|*|*"), 3000), 0);
+  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(bigAck), W("DHCP|*|*|*"), 3000), KVXR_OK);
   EXPECT_EQ(sim_.Show(bigAck)["pending_dhcp"], "1");
-  EXPECT_EQ(KVxR_RebootDevice(Handle(bigChallenge)), 0);
+  EXPECT_EQ(KVxR_RebootDevice(Handle(bigChallenge)), KVXR_OK);
   EXPECT_EQ(sim_.Show(bigChallenge)["last_response"], "ok");
 
   // A device that sends no operation-mode report when asked again keeps the
   // mode of the scan: changing its address does not reset it.
   ASSERT_TRUE(sim_.Set(quietMode, "opmode_items=none"));
-  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(quietMode), W("static|*|*|*"), 3000), 0);
+  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(quietMode), W("static|*|*|*"), 3000), KVXR_OK);
   EXPECT_EQ(sim_.Show(quietMode)["opmode"], "4");
 
   // DHCP: the device's current address goes as the static one, not the given one.
-  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(leased), W("DHCP|10.1.2.3|*|*"), 3000), 0);
-  EXPECT_EQ(sim_.Show(leased)["pending_static"], Field(g_byMac[leased].second, 1));
+  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(leased), W("DHCP|10.1.2.3|*|*"), 3000), KVXR_OK);
+  EXPECT_EQ(sim_.Show(leased)["pending_static"], FormatAddress(g_byMac[leased].second.address));
   EXPECT_EQ(sim_.Show(leased)["pending_dhcp"], "1");
 
   uint32_t t0 = plat::TickCount();
-  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(silent), W("DHCP|*|*|*"), 1500), -402);
+  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(silent), W("DHCP|*|*|*"), 1500), KVXR_SETCFG_NO_ACK);
   uint32_t spent = plat::TicksSince(t0);
   EXPECT_GE(spent, 1400u);
   EXPECT_LT(spent, 2500u);
 
   t0 = plat::TickCount();
-  EXPECT_EQ(KVxR_RebootDevice(Handle(malformed)), -210);  // skipped, the wait runs out
+  EXPECT_EQ(KVxR_RebootDevice(Handle(malformed)), KVXR_NO_CHALLENGE);  // skipped, the wait runs out
   spent = plat::TicksSince(t0);
   EXPECT_GE(spent, 2900u);
   EXPECT_LT(spent, 4000u);
-  EXPECT_EQ(KVxR_RebootDevice(Handle(nochallenge)), -210);
+  EXPECT_EQ(KVxR_RebootDevice(Handle(nochallenge)), KVXR_NO_CHALLENGE);
 
   // Operation mode: written at once; the scan's record keeps the old value.
-  EXPECT_EQ(KVxR_WriteOperationMode(Handle(good), 0x105), 0);
+  EXPECT_EQ(KVxR_WriteOperationMode(Handle(good), 0x105), KVXR_OK);
   EXPECT_EQ(sim_.Show(good)["opmode"], "5");
   uint8_t mode = 0;
-  EXPECT_EQ(KVxR_ReadOperationMode(Handle(good), &mode), 0);
+  EXPECT_EQ(KVxR_ReadOperationMode(Handle(good), &mode), KVXR_OK);
   EXPECT_EQ(mode, 2);
 
-  // A device that answers the rediscovery too late: -300, and no request.
+  // A device that answers the rediscovery too late: no request.
   ASSERT_TRUE(sim_.Command("clearlog"));
   ASSERT_TRUE(sim_.Set(late, "kv_delay=1500"));
   t0 = plat::TickCount();
-  EXPECT_EQ(KVxR_WriteOperationMode(Handle(late), 3), -300);
+  EXPECT_EQ(KVxR_WriteOperationMode(Handle(late), 3), KVXR_REDISCOVERY_TIMEOUT);
   EXPECT_LT(plat::TicksSince(t0), 1500u);
   EXPECT_TRUE(sim_.LogOfKind("setcfg").empty());
   EXPECT_EQ(sim_.Show(late)["opmode"], "1");
 
   ASSERT_TRUE(sim_.Set(bigAnnounce, "oversize=announce"));
-  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(bigAnnounce), W("DHCP|*|*|*"), 3000), 0);
+  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(bigAnnounce), W("DHCP|*|*|*"), 3000), KVXR_OK);
   EXPECT_EQ(sim_.Show(bigAnnounce)["pending_dhcp"], "1");
 
   // Every request went to the limited broadcast.
@@ -159,7 +152,7 @@ TEST_F(Configure, EachDeviceFaultGivesItsStatusWithinItsTime) {
 }
 
 // (defined below)
-bool FoundAt(const std::string& mac, const std::string& address, std::string* line);
+bool FoundAt(const std::string& mac, const std::string& address, kvxr::DeviceLine* line);
 
 // A device whose operation-mode report follows its announce (and one whose
 // report comes first) keeps its mode through every change that does not name
@@ -175,41 +168,41 @@ TEST_F(Configure, OperationModeSurvivesAddressChangesWhicheverReportComesFirst) 
   ASSERT_NE(Handle(before), 0);
   // The scan itself only knows a mode reported before the announce.
   uint8_t mode = 0xEE;
-  EXPECT_EQ(KVxR_ReadOperationMode(Handle(after), &mode), 0);
+  EXPECT_EQ(KVxR_ReadOperationMode(Handle(after), &mode), KVXR_OK);
   EXPECT_EQ(mode, 0);
-  EXPECT_EQ(KVxR_ReadOperationMode(Handle(before), &mode), 0);
+  EXPECT_EQ(KVxR_ReadOperationMode(Handle(before), &mode), KVXR_OK);
   EXPECT_EQ(mode, 7);
 
-  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(after), W("static|*|*|*"), 3000), 0);
+  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(after), W("static|*|*|*"), 3000), KVXR_OK);
   EXPECT_EQ(sim_.Show(after)["opmode"], "9");
-  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(before), W("static|*|*|*"), 3000), 0);
+  EXPECT_EQ(KVxR_SetNetworkCfg(Handle(before), W("static|*|*|*"), 3000), KVXR_OK);
   EXPECT_EQ(sim_.Show(before)["opmode"], "7");
 
   // The program's Apply: new settings, then the reboot that makes them count.
-  ASSERT_EQ(KVxR_SetNetworkCfg(Handle(after), W("static|10.71.0.88|255.255.240.0|10.71.0.254"), 3000), 0);
-  ASSERT_EQ(KVxR_RebootDevice(Handle(after)), 0);
-  ASSERT_EQ(KVxR_SetNetworkCfg(Handle(before), W("static|10.72.0.88|255.255.240.0|10.72.0.254"), 3000), 0);
-  ASSERT_EQ(KVxR_RebootDevice(Handle(before)), 0);
-  std::string line;
+  ASSERT_EQ(KVxR_SetNetworkCfg(Handle(after), W("static|10.71.0.88|255.255.240.0|10.71.0.254"), 3000), KVXR_OK);
+  ASSERT_EQ(KVxR_RebootDevice(Handle(after)), KVXR_OK);
+  ASSERT_EQ(KVxR_SetNetworkCfg(Handle(before), W("static|10.72.0.88|255.255.240.0|10.72.0.254"), 3000), KVXR_OK);
+  ASSERT_EQ(KVxR_RebootDevice(Handle(before)), KVXR_OK);
+  kvxr::DeviceLine line;
   ASSERT_TRUE(FoundAt(after, "10.71.0.88", &line));
   ASSERT_TRUE(FoundAt(before, "10.72.0.88", &line));
   EXPECT_EQ(sim_.Show(after)["opmode"], "9");
   EXPECT_EQ(sim_.Show(before)["opmode"], "7");
 
   // Written modes, in both orders, within the fixed 1000 ms.
-  EXPECT_EQ(KVxR_WriteOperationMode(Handle(after), 3), 0);
+  EXPECT_EQ(KVxR_WriteOperationMode(Handle(after), 3), KVXR_OK);
   EXPECT_EQ(sim_.Show(after)["opmode"], "3");
-  EXPECT_EQ(KVxR_WriteOperationMode(Handle(before), 4), 0);
+  EXPECT_EQ(KVxR_WriteOperationMode(Handle(before), 4), KVXR_OK);
   EXPECT_EQ(sim_.Show(before)["opmode"], "4");
 }
 
 // Scans until the device is reported at the address (or gives up after 30 s).
-bool FoundAt(const std::string& mac, const std::string& address, std::string* line) {
+bool FoundAt(const std::string& mac, const std::string& address, kvxr::DeviceLine* line) {
   uint32_t t0 = plat::TickCount();
   while (plat::TicksSince(t0) < 30000) {
     ScanOnce();
     auto it = g_byMac.find(mac);
-    if (it != g_byMac.end() && (address.empty() || Field(it->second.second, 1) == address)) {
+    if (it != g_byMac.end() && (address.empty() || FormatAddress(it->second.second.address) == address)) {
       *line = it->second.second;
       return true;
     }
@@ -222,29 +215,29 @@ TEST_F(Configure, DeviceMovesFromDhcpToStaticAndBack) {
   ASSERT_FALSE(mac.empty());
   ScanOnce();
   ASSERT_NE(Handle(mac), 0);
-  std::string leased = Field(g_byMac[mac].second, 1);
-  EXPECT_EQ(Field(g_byMac[mac].second, 4), "DHCP");
+  std::string leased = FormatAddress(g_byMac[mac].second.address);
+  EXPECT_TRUE(g_byMac[mac].second.dhcp);
 
-  ASSERT_EQ(KVxR_SetNetworkCfg(Handle(mac), W("static|10.71.0.77|255.255.240.0|10.71.0.254"), 3000), 0);
-  ASSERT_EQ(KVxR_RebootDevice(Handle(mac)), 0);
-  std::string line;
+  ASSERT_EQ(KVxR_SetNetworkCfg(Handle(mac), W("static|10.71.0.77|255.255.240.0|10.71.0.254"), 3000), KVXR_OK);
+  ASSERT_EQ(KVxR_RebootDevice(Handle(mac)), KVXR_OK);
+  kvxr::DeviceLine line;
   ASSERT_TRUE(FoundAt(mac, "10.71.0.77", &line));
-  EXPECT_EQ(Field(line, 4), "static");
-  EXPECT_EQ(Field(line, 5), "10.71.0.77");
-  EXPECT_EQ(Field(line, 7), "10.71.0.254");
+  EXPECT_FALSE(line.dhcp);
+  EXPECT_EQ(FormatAddress(line.staticAddress), "10.71.0.77");
+  EXPECT_EQ(FormatAddress(line.gateway), "10.71.0.254");
 
-  ASSERT_EQ(KVxR_SetNetworkCfg(Handle(mac), W("DHCP|*|*|*"), 3000), 0);
-  ASSERT_EQ(KVxR_RebootDevice(Handle(mac)), 0);
+  ASSERT_EQ(KVxR_SetNetworkCfg(Handle(mac), W("DHCP|*|*|*"), 3000), KVXR_OK);
+  ASSERT_EQ(KVxR_RebootDevice(Handle(mac)), KVXR_OK);
   uint32_t t0 = plat::TickCount();
   bool back = false;
   while (!back && plat::TicksSince(t0) < 30000) {
     ScanOnce();
     auto it = g_byMac.find(mac);
-    back = it != g_byMac.end() && Field(it->second.second, 4) == "DHCP";
+    back = it != g_byMac.end() && it->second.second.dhcp;
     if (back) line = it->second.second;
   }
   ASSERT_TRUE(back);
-  EXPECT_NE(Field(line, 1), "10.71.0.77");
+  EXPECT_NE(FormatAddress(line.address), "10.71.0.77");
 }
 
 }  // namespace

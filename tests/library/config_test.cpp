@@ -1,5 +1,5 @@
-// The network-configuration text, the set-config request and the reboot
-// challenge's answer.
+// The network-configuration text, the set-config request merged from it and
+// the device's announce, and the reboot challenge's answer.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "library/base64.h"
-#include "library/config_jobs.h"
 #include "library/network_config.h"
+#include "library/reboot_request.h"
 
 namespace qs::kvxr {
 namespace {
@@ -41,35 +41,56 @@ TEST(NetworkText, KeywordsFieldsAndSeparators) {
   EXPECT_EQ(s.gateway, 0x0A000001u);
   EXPECT_EQ(Parse("DHCP|*|*|*anything", &s), 0);
 
-  EXPECT_EQ(Parse("dhcp|*|*|*", &s), kCfgBadKeyword);
-  EXPECT_EQ(Parse("Static|*|*|*", &s), kCfgBadKeyword);
-  EXPECT_EQ(Parse("", &s), kCfgBadKeyword);
-  EXPECT_EQ(ParseNetworkText(nullptr, &s), kCfgBadKeyword);
-  EXPECT_EQ(Parse("static*|*|*", &s), kCfgNoSeparator);
-  EXPECT_EQ(Parse("static|*|*", &s), kCfgNoSeparator);
-  EXPECT_EQ(Parse("static|*,*|*", &s), kCfgNoSeparator);
-  EXPECT_EQ(Parse("static|10.0.0|*|*", &s), kCfgBadAddress);
-  EXPECT_EQ(Parse("static|10.0.0.256|*|*", &s), kCfgBadAddress);
-  EXPECT_EQ(Parse("static|10..0.0|*|*", &s), kCfgBadAddress);
-  EXPECT_EQ(Parse("static|*|*|1.2.3.", &s), kCfgBadAddress);
-  EXPECT_EQ(Parse("static|99999999999999999999.1.1.1|*|*", &s), kCfgBadAddress);
-  EXPECT_EQ(Parse("static|10.0.0.1|", &s), kCfgBadAddress);  // the text ends inside
+  EXPECT_EQ(Parse("dhcp|*|*|*", &s), KVXR_BAD_KEYWORD);
+  EXPECT_EQ(Parse("Static|*|*|*", &s), KVXR_BAD_KEYWORD);
+  EXPECT_EQ(Parse("", &s), KVXR_BAD_KEYWORD);
+  EXPECT_EQ(ParseNetworkText(nullptr, &s), KVXR_BAD_KEYWORD);
+  EXPECT_EQ(Parse("static*|*|*", &s), KVXR_NO_SEPARATOR);
+  EXPECT_EQ(Parse("static|*|*", &s), KVXR_NO_SEPARATOR);
+  EXPECT_EQ(Parse("static|*,*|*", &s), KVXR_NO_SEPARATOR);
+  EXPECT_EQ(Parse("static|10.0.0|*|*", &s), KVXR_BAD_ADDRESS);
+  EXPECT_EQ(Parse("static|10.0.0.256|*|*", &s), KVXR_BAD_ADDRESS);
+  EXPECT_EQ(Parse("static|10..0.0|*|*", &s), KVXR_BAD_ADDRESS);
+  EXPECT_EQ(Parse("static|*|*|1.2.3.", &s), KVXR_BAD_ADDRESS);
+  EXPECT_EQ(Parse("static|99999999999999999999.1.1.1|*|*", &s), KVXR_BAD_ADDRESS);
+  EXPECT_EQ(Parse("static|10.0.0.1|", &s), KVXR_BAD_ADDRESS);  // the text ends inside
+}
+
+// Characters beyond ASCII never pass for the ASCII ones their low byte spells.
+TEST(NetworkText, OnlyAsciiCharactersMatch) {
+  NetworkSettings s;
+  std::u16string t = u"static|10.0.0.5|*|*";
+  ASSERT_EQ(ParseNetworkText(reinterpret_cast<const KVxR_WCHAR*>(t.c_str()), &s), KVXR_OK);
+  t[9] = u'\u012E';  // low byte '.'
+  EXPECT_EQ(ParseNetworkText(reinterpret_cast<const KVxR_WCHAR*>(t.c_str()), &s), KVXR_BAD_ADDRESS);
+  t = u"static\u017C*|*|*";  // low byte '|'
+  EXPECT_EQ(ParseNetworkText(reinterpret_cast<const KVxR_WCHAR*>(t.c_str()), &s), KVXR_NO_SEPARATOR);
+  t = u"\u0144HCP|*|*|*";  // low byte 'D'
+  EXPECT_EQ(ParseNetworkText(reinterpret_cast<const KVxR_WCHAR*>(t.c_str()), &s), KVXR_BAD_KEYWORD);
+  t = u"static|1\uFF10.0.0.5|*|*";  // a fullwidth digit
+  EXPECT_EQ(ParseNetworkText(reinterpret_cast<const KVxR_WCHAR*>(t.c_str()), &s), KVXR_BAD_ADDRESS);
 }
 
 CurrentDevice Current() {
   CurrentDevice d;
-  for (int i = 0; i < 16; ++i) d.hardwareId[i] = static_cast<uint8_t>(i + 1);
+  disc::Announce& a = d.announce;
+  for (int i = 0; i < 16; ++i) a.hardwareId[i] = static_cast<uint8_t>(i + 1);
   const uint8_t mac[6] = {2, 0x51, 0x53, 0, 0, 9};
-  std::memcpy(d.mac, mac, 6);
-  d.address = 0x0A470809;  // leased
-  d.staticAddress = 0x0A470020;
-  d.netmask = 0xFFFFF000;
-  d.gateway = 0x0A4700FE;
-  std::memcpy(d.modelCode, "KV2R", 4);
-  std::memcpy(d.serial, "QS000009", 8);
-  d.text[0] = 'x';
+  std::memcpy(a.mac, mac, 6);
+  a.address = 0x0A470809;  // leased
+  a.staticAddress = 0x0A470020;
+  a.netmask = 0xFFFFF000;
+  a.gateway = 0x0A4700FE;
+  std::memcpy(a.modelCode, "KV2R", 4);
+  std::memcpy(a.serial, "QS000009", 8);
+  a.text[0] = 'x';
   d.operationMode = 6;
   return d;
+}
+
+// The 108 bytes the set-config request carries.
+std::vector<uint8_t> SetConfigPayload(const NetworkSettings& s, const CurrentDevice& d) {
+  return EncodeSetConfig(MergeSettings(s, d));
 }
 
 uint32_t Be(const std::vector<uint8_t>& p, size_t at) {
@@ -107,6 +128,17 @@ TEST(SetConfigPayload, DhcpSendsTheCurrentAddressWhateverWasGiven) {
   EXPECT_EQ(Be(p, 24), 0x0A470809u);
   s.dhcp = 0x100;  // only the low byte counts
   EXPECT_EQ(SetConfigPayload(s, Current())[22], 0);
+}
+
+// The response to the challenge field of a challenge payload (24 characters,
+// NUL-ended when shorter).
+bool ChallengeResponse(const uint8_t field[24], char out[25]) {
+  uint8_t payload[40] = {};
+  std::memcpy(payload + 16, field, 24);
+  uint8_t challenge[16];
+  if (!DecodeChallenge(payload, sizeof payload, challenge)) return false;
+  std::memcpy(out, ResponseTo(challenge).text, 25);
+  return true;
 }
 
 TEST(Challenge, AnsweredWithItsBytesInverted) {

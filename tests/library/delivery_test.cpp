@@ -110,7 +110,7 @@ TEST_F(Delivery, EnumerationMayLookDevicesUpFromItsCallback) {
     for (int i = 0; i < 100 && !finished; ++i) plat::SleepMs(50);
     if (!finished) std::abort();
   });
-  EXPECT_EQ(KVxR_EnumDevices(OnDeviceAsking), 0);
+  EXPECT_EQ(KVxR_EnumDevices(OnDeviceAsking), KVXR_OK);
   finished = true;
   watchdog.join();
   ASSERT_EQ(g_seen.size(), 2u);
@@ -130,27 +130,27 @@ TEST_F(Delivery, ExportsAnswerForTheCurrentTableOnly) {
   first->Report(false, rec);
   const int32_t h = LastDeviceHandle();
   uint8_t mode = 0, id[16] = {};
-  EXPECT_EQ(KVxR_ReadOperationMode(h, &mode), 0);
+  EXPECT_EQ(KVxR_ReadOperationMode(h, &mode), KVXR_OK);
   EXPECT_EQ(mode, 0x42);
-  EXPECT_EQ(KVxR_GetHardwareID(h, id), 0);
+  EXPECT_EQ(KVxR_GetHardwareID(h, id), KVXR_OK);
   EXPECT_EQ(id[0], 9);
   KVxR_WCHAR serial[8];
-  EXPECT_EQ(KVxR_GetSerial(h, serial, 5), 0);  // "SER9" and its NUL fit exactly
-  EXPECT_EQ(KVxR_GetSerial(h, serial, 4), -101);
-  EXPECT_EQ(KVxR_GetSerial(h + 1000, serial, 8), -100);
+  EXPECT_EQ(KVxR_GetSerial(h, serial, 5), KVXR_OK);  // "SER9" and its NUL fit exactly
+  EXPECT_EQ(KVxR_GetSerial(h, serial, 4), KVXR_NO_ROOM);
+  EXPECT_EQ(KVxR_GetSerial(h + 1000, serial, 8), KVXR_UNKNOWN_DEVICE);
 
   IScanResult* second = CreateScanResult(OnDevice, test::HostHandle());
   ASSERT_NE(second, nullptr);
   SetCurrentScanResult(second);
-  EXPECT_EQ(KVxR_ReadOperationMode(h, &mode), -100);
-  EXPECT_EQ(KVxR_GetHardwareID(h, id), -100);
-  EXPECT_EQ(KVxR_GetSerial(h, serial, 8), -100);
+  EXPECT_EQ(KVxR_ReadOperationMode(h, &mode), KVXR_UNKNOWN_DEVICE);
+  EXPECT_EQ(KVxR_GetHardwareID(h, id), KVXR_UNKNOWN_DEVICE);
+  EXPECT_EQ(KVxR_GetSerial(h, serial, 8), KVXR_UNKNOWN_DEVICE);
   // The replaced result still delivers to its own callback.
   first->Report(false, Record(1, 10));
   test::Pump(200);
   EXPECT_EQ(g_seen.back().handle, LastDeviceHandle());
   SetCurrentScanResult(nullptr);
-  EXPECT_EQ(KVxR_EnumDevices(OnDevice), -100);
+  EXPECT_EQ(KVxR_EnumDevices(OnDevice), KVXR_NO_SCAN);
   first->Release();
   second->Release();
 }
@@ -451,17 +451,17 @@ class EchoJob : public net::Worker {
 
 TEST(Worker, RunsOnThePoolAndHandsBackItsResult) {
   uint32_t thread = 0;
-  EXPECT_EQ(net::RunJobAndWait<EchoJob>(net::kJobNotStarted, -402, &thread), -402);
+  EXPECT_EQ(net::RunJobAndWait<EchoJob>(KVXR_SETCFG_NOT_STARTED, KVXR_SETCFG_NO_ACK, &thread), KVXR_SETCFG_NO_ACK);
   EXPECT_NE(thread, 0u);
   EXPECT_NE(thread, plat::CurrentThreadId());
 }
 
 TEST(DiscoveryMode, OnlyZeroAndOne) {
-  EXPECT_EQ(KVxR_SetDiscoveryMode(1), 0);
-  EXPECT_EQ(KVxR_SetDiscoveryMode(2), -100);
+  EXPECT_EQ(KVxR_SetDiscoveryMode(1), KVXR_OK);
+  EXPECT_EQ(KVxR_SetDiscoveryMode(2), KVXR_BAD_DISCOVERY_MODE);
   EXPECT_EQ(DiscoveryModeFlag(), 1);
-  EXPECT_EQ(KVxR_SetDiscoveryMode(-1), -100);
-  EXPECT_EQ(KVxR_SetDiscoveryMode(0), 0);
+  EXPECT_EQ(KVxR_SetDiscoveryMode(-1), KVXR_BAD_DISCOVERY_MODE);
+  EXPECT_EQ(KVxR_SetDiscoveryMode(0), KVXR_OK);
   EXPECT_EQ(DiscoveryModeFlag(), 0);
 }
 

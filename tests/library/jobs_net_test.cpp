@@ -63,7 +63,7 @@ void Clear() {
 
 void ScanOnce() {
   Clear();
-  ASSERT_EQ(KVxR_DiscoverDevices(1000, OnDevice, OnDone), 0);
+  ASSERT_EQ(KVxR_DiscoverDevices(1000, OnDevice, OnDone), KVXR_OK);
   Pump(9000, &g_doneFlag);
   ASSERT_TRUE(g_doneFlag.load());
   Pump(1300);
@@ -124,7 +124,7 @@ TEST_F(Jobs, ASocketThatFailsToReceiveEndsEachWaitWithItsOwnStatus) {
   // Rediscovery: the first answer is an error.
   ASSERT_TRUE(sim_.Set(late, "kv_delay=400"));
   net::InjectReceiveErrors(1);
-  EXPECT_EQ(kvxr::RunSetConfig(rl, Static(), 3000), kvxr::kRediscoveryReceiveError);
+  EXPECT_EQ(kvxr::RunSetConfig(rl, Static(), 3000), KVXR_REDISCOVERY_RECEIVE_ERROR);
   net::InjectReceiveErrors(0);
   ASSERT_TRUE(sim_.Set(late, "kv_delay=0"));
 
@@ -135,7 +135,7 @@ TEST_F(Jobs, ASocketThatFailsToReceiveEndsEachWaitWithItsOwnStatus) {
   ASSERT_TRUE(Logged("setcfg", 2500));
   net::InjectReceiveErrors(1);
   job.join();
-  EXPECT_EQ(st.load(), kvxr::kSetCfgReceiveError);
+  EXPECT_EQ(st.load(), KVXR_SETCFG_RECEIVE_ERROR);
 
   // Challenge.
   ASSERT_TRUE(sim_.Command("clearlog"));
@@ -144,7 +144,7 @@ TEST_F(Jobs, ASocketThatFailsToReceiveEndsEachWaitWithItsOwnStatus) {
   ASSERT_TRUE(Logged("reboot", 2500));
   net::InjectReceiveErrors(1);
   reboot.join();
-  EXPECT_EQ(st.load(), kvxr::kRebootReceiveError);
+  EXPECT_EQ(st.load(), KVXR_CHALLENGE_RECEIVE_ERROR);
 }
 
 // What a job sends and sees reaches the log sink, skipped datagrams too.
@@ -202,10 +202,10 @@ TEST_F(Jobs, AShutdownEndsAWaitingJobPromptly) {
   ASSERT_TRUE(Logged("setcfg", 3000));
   EXPECT_EQ(ShutdownPool(), 0u);
   job.join();
-  EXPECT_EQ(st.load(), kvxr::kSetCfgNoAck);
+  EXPECT_EQ(st.load(), KVXR_SETCFG_NO_ACK);
   EXPECT_LT(spent.load(), 5000u);
   // Until it is reopened, the pool takes no work: the job is not started.
-  EXPECT_EQ(kvxr::RunSetConfig(r, Static(), 1000), kvxr::kSetCfgNotStarted);
+  EXPECT_EQ(kvxr::RunSetConfig(r, Static(), 1000), KVXR_SETCFG_NOT_STARTED);
   ReopenPool();
 }
 
@@ -215,7 +215,7 @@ TEST_F(Jobs, ClosingTheHostDuringABusyScanThenScanningAgain) {
   std::string a = sim_.AddDevice("model=KV1R segment=A version=1.7 version_delay=900");
   std::string b = sim_.AddDevice("model=KV2R segment=B version=2.8");
   Clear();
-  ASSERT_EQ(KVxR_DiscoverDevices(1000, OnDevice, OnDone), 0);
+  ASSERT_EQ(KVxR_DiscoverDevices(1000, OnDevice, OnDone), KVXR_OK);
   Pump(400);
   uint32_t t0 = plat::TickCount();
   CloseHost();

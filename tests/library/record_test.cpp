@@ -1,4 +1,4 @@
-// Device records from the wire and the device line built from them.
+// Device records from the announce and the device line built from them.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -99,46 +99,6 @@ TEST(Announce, OnlyExactKvxrModelCodesAndWholePayloads) {
   exact[26] = 2;  // only 1 means DHCP
   ASSERT_TRUE(RecordFromAnnounce(exact.data(), exact.size(), &r));
   EXPECT_EQ(r.dhcp, 0);
-}
-
-TEST(OpModeReport, NeedsBothItemsAndWholeItems) {
-  std::vector<uint8_t> both = {0x33, 1, 9, 0xA0, 16};
-  for (int i = 0; i < 16; ++i) both.push_back(static_cast<uint8_t>(i));
-  both.insert(both.end(), {0xA1, 1, 7});
-  HwId id;
-  uint8_t mode = 0;
-  ASSERT_TRUE(ParseOpModeReport(both.data(), both.size(), &id, &mode));
-  EXPECT_EQ(mode, 7);
-  EXPECT_EQ(id.bytes[15], 15);
-
-  const uint8_t onlyMode[] = {0xA1, 1, 7};
-  EXPECT_FALSE(ParseOpModeReport(onlyMode, sizeof onlyMode, &id, &mode));
-
-  std::vector<uint8_t> shortId = {0xA0, 15};
-  shortId.resize(17, 1);
-  shortId.insert(shortId.end(), {0xA1, 1, 7});
-  EXPECT_FALSE(ParseOpModeReport(shortId.data(), shortId.size(), &id, &mode));
-
-  std::vector<uint8_t> cut(both.begin(), both.end() - 1);  // the mode item runs past the end
-  EXPECT_FALSE(ParseOpModeReport(cut.data(), cut.size(), &id, &mode));
-}
-
-bool Version(const std::string& text, uint32_t* a, uint32_t* b) {
-  std::string s = std::string("\x02Version:") + text;
-  return ParseVersionReply(reinterpret_cast<const uint8_t*>(s.data()), s.size(), a, b);
-}
-
-TEST(VersionReply, DigitsDotDigitsEndingAtTheFirstNonDigit) {
-  uint32_t a = 0, b = 0;
-  ASSERT_TRUE(Version("1.12", &a, &b));
-  EXPECT_EQ(a, 1u);
-  EXPECT_EQ(b, 12u);
-  ASSERT_TRUE(Version("2.005 build", &a, &b));
-  EXPECT_EQ(b, 5u);
-  for (const char* bad : {" 1.12", "x1.12", "1.", ".5", "1", "-1.2", "1 .2", "99999999999.1", ""})
-    EXPECT_FALSE(Version(bad, &a, &b)) << bad;
-  const uint8_t noMarker[] = "Version:1.12";
-  EXPECT_FALSE(ParseVersionReply(noMarker, sizeof noMarker - 1, &a, &b));
 }
 
 TEST(HwIdOrder, WordByWordFromTheLowestAddress) {

@@ -70,7 +70,7 @@ void Scan() {
   g_byMac.clear();
   g_lineByMac.clear();
   g_scanDone = false;
-  ASSERT_EQ(KVxR_DiscoverDevices(1000, OnDevice, OnScanDone), 0);
+  ASSERT_EQ(KVxR_DiscoverDevices(1000, OnDevice, OnScanDone), KVXR_OK);
   Pump(9000, &g_scanDone);
   ASSERT_TRUE(g_scanDone.load());
   Pump(1200);
@@ -222,7 +222,7 @@ class Recovery : public ::testing::Test {
     g_macOfNumber.clear();
     g_textNull = true;
   }
-  void TearDown() override { EXPECT_EQ(KVxR_SetRecoveryMode(0, nullptr), 0); }
+  void TearDown() override { EXPECT_EQ(KVxR_SetRecoveryMode(0, nullptr), KVXR_OK); }
 
   // Loads a firmware file of the chunks; returns the version text.
   std::string Firmware(const std::vector<std::pair<uint32_t, std::vector<uint8_t>>>& chunks,
@@ -235,7 +235,7 @@ class Recovery : public ::testing::Test {
 #endif
     std::u16string w = plat::Utf8ToWide(path);
     KVxR_WCHAR v[16] = {};
-    EXPECT_EQ(KVxR_SetFirmwareFile(reinterpret_cast<const KVxR_WCHAR*>(w.c_str()), v, 16), 0);
+    EXPECT_EQ(KVxR_SetFirmwareFile(reinterpret_cast<const KVxR_WCHAR*>(w.c_str()), v, 16), KVXR_OK);
     return Narrow(v);
   }
   // A version's image: fw.info at 0x4000 and a chunk of code.
@@ -280,33 +280,33 @@ bool UpdatesEnded(size_t n, uint32_t ms) {
 TEST_F(Recovery, ModesAndRefusals) {
   // Nothing was ever started: mode 0 is done at once.
   uint32_t t0 = plat::TickCount();
-  EXPECT_EQ(KVxR_SetRecoveryMode(0, nullptr), 0);
+  EXPECT_EQ(KVxR_SetRecoveryMode(0, nullptr), KVXR_OK);
   EXPECT_LT(plat::TicksSince(t0), 100u);
-  EXPECT_EQ(KVxR_SetRecoveryMode(1, OnRecovery), -101);  // no firmware file yet
-  EXPECT_EQ(KVxR_SetRecoveryMode(2, OnRecovery), -102);
-  EXPECT_EQ(KVxR_SetRecoveryMode(-1, OnRecovery), -102);
-  EXPECT_EQ(KVxR_ResumeRecovery(1), -100);
+  EXPECT_EQ(KVxR_SetRecoveryMode(1, OnRecovery), KVXR_NO_FIRMWARE);  // no firmware file yet
+  EXPECT_EQ(KVxR_SetRecoveryMode(2, OnRecovery), KVXR_BAD_RECOVERY_MODE);
+  EXPECT_EQ(KVxR_SetRecoveryMode(-1, OnRecovery), KVXR_BAD_RECOVERY_MODE);
+  EXPECT_EQ(KVxR_ResumeRecovery(1), KVXR_NO_RECOVERY_DEVICE);
 
   std::string mac = Add("model=KV1R segment=A");
   Scan();
   ASSERT_TRUE(g_byMac.count(mac));
   const int32_t h = g_byMac[mac];
   Version("1.7");
-  EXPECT_EQ(KVxR_SetRecoveryMode(1, nullptr), -100);
-  ASSERT_EQ(KVxR_SetRecoveryMode(1, OnRecovery), 0);
+  EXPECT_EQ(KVxR_SetRecoveryMode(1, nullptr), KVXR_NO_CALLBACK);
+  ASSERT_EQ(KVxR_SetRecoveryMode(1, OnRecovery), KVXR_OK);
   // While recovery mode is on nothing else works on a unit.
-  EXPECT_EQ(KVxR_UpdateFirmware(h, OnUpdate), -103);
-  EXPECT_EQ(KVxR_DbgReadProductData(h, [](int32_t, int32_t, const uint8_t*) {}), -103);
-  EXPECT_EQ(KVxR_DbgEraseProductData(h), -103);
-  EXPECT_EQ(KVxR_SetRecoveryMode(1, OnRecovery), 0);  // again: the period goes on
+  EXPECT_EQ(KVxR_UpdateFirmware(h, OnUpdate), KVXR_IN_RECOVERY);
+  EXPECT_EQ(KVxR_DbgReadProductData(h, [](int32_t, int32_t, const uint8_t*) {}), KVXR_IN_RECOVERY);
+  EXPECT_EQ(KVxR_DbgEraseProductData(h), KVXR_IN_RECOVERY);
+  EXPECT_EQ(KVxR_SetRecoveryMode(1, OnRecovery), KVXR_OK);  // again: the period goes on
   Pump(1500);
   EXPECT_TRUE(g_calls.empty());  // a unit running its application is not in recovery
-  EXPECT_EQ(KVxR_ResumeRecovery(12345), -100);
+  EXPECT_EQ(KVxR_ResumeRecovery(12345), KVXR_NO_RECOVERY_DEVICE);
   t0 = plat::TickCount();
-  EXPECT_EQ(KVxR_SetRecoveryMode(0, nullptr), 0);
+  EXPECT_EQ(KVxR_SetRecoveryMode(0, nullptr), KVXR_OK);
   EXPECT_LT(plat::TicksSince(t0), 5000u);
   // Off again: the unit can be updated.
-  EXPECT_EQ(KVxR_UpdateFirmware(h, OnUpdate), 0);
+  EXPECT_EQ(KVxR_UpdateFirmware(h, OnUpdate), KVXR_OK);
   EXPECT_TRUE(UpdatesEnded(1, 30000));
   EXPECT_EQ(g_updateEnd[h], 1);
   EXPECT_TRUE(WaitFor(mac, "version", "1.7", 5000));
@@ -322,7 +322,7 @@ TEST_F(Recovery, StuckUnitsOnTwoSubnetsComeBackWithTheNewVersion) {
   std::string streamB = Add("model=KV2R segment=B stuck=1 loader=stream");
   for (const std::string* m : {&streamA, &olderB, &olderA, &streamB}) EXPECT_EQ(State(*m), "loader");
   EXPECT_EQ(Version("2.5", 3), "2.005");
-  ASSERT_EQ(KVxR_SetRecoveryMode(1, OnRecovery), 0);
+  ASSERT_EQ(KVxR_SetRecoveryMode(1, OnRecovery), KVXR_OK);
   auto done = RecoverAll({streamA, olderB, olderA, streamB}, 60000);
   ASSERT_EQ(done.size(), 4u);
   for (const auto& [mac, o] : done) {
@@ -356,7 +356,7 @@ TEST_F(Recovery, StuckUnitsOnTwoSubnetsComeBackWithTheNewVersion) {
   // The older loaders were offered an address in their own subnet.
   EXPECT_EQ(ParseAddress(sim_.Show(olderA)["ip"]) & TestNet::Mask(), TestNet::PcA() & TestNet::Mask());
   EXPECT_EQ(ParseAddress(sim_.Show(olderB)["ip"]) & TestNet::Mask(), TestNet::PcB() & TestNet::Mask());
-  ASSERT_EQ(KVxR_SetRecoveryMode(0, nullptr), 0);
+  ASSERT_EQ(KVxR_SetRecoveryMode(0, nullptr), KVXR_OK);
 
   // Back as applications with the new version, found by a scan.
   for (const std::string* m : {&streamA, &olderB, &olderA, &streamB}) EXPECT_TRUE(WaitFor(*m, "state", "online", 5000));
@@ -370,7 +370,7 @@ TEST_F(Recovery, StuckUnitsOnTwoSubnetsComeBackWithTheNewVersion) {
 TEST_F(Recovery, AUnitOnTwoInterfacesIsReportedTwiceAndOnlyItsLastNumberResumes) {
   std::string both = Add("model=KV2R segment=both stuck=1 loader=stream");
   Version("1.30", 4);
-  ASSERT_EQ(KVxR_SetRecoveryMode(1, OnRecovery), 0);
+  ASSERT_EQ(KVxR_SetRecoveryMode(1, OnRecovery), KVXR_OK);
   const uint32_t t0 = plat::TickCount();
   while (NumbersOf(both).size() < 2 && plat::TicksSince(t0) < 20000) Pump(50);
   Pump(300);
@@ -381,9 +381,9 @@ TEST_F(Recovery, AUnitOnTwoInterfacesIsReportedTwiceAndOnlyItsLastNumberResumes)
   EXPECT_EQ(Sequence(numbers[1]), "1,2:100,3");
   std::printf("two interfaces: %d: %s / %d: %s\n", numbers[0], Sequence(numbers[0]).c_str(), numbers[1],
               Sequence(numbers[1]).c_str());
-  EXPECT_EQ(KVxR_ResumeRecovery(numbers[0]), -100);
-  ASSERT_EQ(KVxR_ResumeRecovery(numbers[1]), 0);
-  EXPECT_EQ(KVxR_ResumeRecovery(numbers[1]), -100);  // already being programmed
+  EXPECT_EQ(KVxR_ResumeRecovery(numbers[0]), KVXR_NO_RECOVERY_DEVICE);
+  ASSERT_EQ(KVxR_ResumeRecovery(numbers[1]), KVXR_OK);
+  EXPECT_EQ(KVxR_ResumeRecovery(numbers[1]), KVXR_NO_RECOVERY_DEVICE);  // already being programmed
   const uint32_t t1 = plat::TickCount();
   while (Outline(numbers[1]).find(",5") == std::string::npos && plat::TicksSince(t1) < 30000) Pump(50);
   EXPECT_EQ(Outline(numbers[1]), "1,2:100,3,5:1");
@@ -394,7 +394,7 @@ TEST_F(Recovery, AUnitOnTwoInterfacesIsReportedTwiceAndOnlyItsLastNumberResumes)
 TEST_F(Recovery, UnitsThatAppearLaterOrFallBackAreFoundAgain) {
   Version("3.1", 5);
   std::string first = Add("model=KV1R segment=A stuck=1 loader=stream");
-  ASSERT_EQ(KVxR_SetRecoveryMode(1, OnRecovery), 0);
+  ASSERT_EQ(KVxR_SetRecoveryMode(1, OnRecovery), KVXR_OK);
   auto done = RecoverAll({first}, 30000);
   ASSERT_EQ(done.size(), 1u);
   EXPECT_EQ(done[first].event, 5);
@@ -447,7 +447,7 @@ TEST_F(Recovery, UpdatesInterruptedMidWriteAreBroughtBackByRecovery) {
   g_updateEnd.clear();
   for (const Unit& u : units) {
     ASSERT_TRUE(g_byMac.count(u.mac));
-    ASSERT_EQ(KVxR_UpdateFirmware(g_byMac[u.mac], OnUpdate), 0);
+    ASSERT_EQ(KVxR_UpdateFirmware(g_byMac[u.mac], OnUpdate), KVXR_OK);
   }
   ASSERT_TRUE(UpdatesEnded(units.size(), 60000));
   for (const Unit& u : units) {
@@ -468,7 +468,7 @@ TEST_F(Recovery, UpdatesInterruptedMidWriteAreBroughtBackByRecovery) {
     // The fault was passing.
     ASSERT_TRUE(sim_.Set(u.mac, "write_fault=none"));
   }
-  ASSERT_EQ(KVxR_SetRecoveryMode(1, OnRecovery), 0);
+  ASSERT_EQ(KVxR_SetRecoveryMode(1, OnRecovery), KVXR_OK);
   std::set<std::string> wanted;
   for (const Unit& u : units) wanted.insert(u.mac);
   auto done = RecoverAll(wanted, 60000);
@@ -581,7 +581,7 @@ TEST_F(Recovery, ProductDataIsCheckedMigratedReadAndErased) {
   EXPECT_EQ(serialItem, "0318");  // tag 3, 24 bytes
 
   // An old block that fails its check: -26 before anything is written.
-  EXPECT_EQ(result("bad"), -26);
+  EXPECT_EQ(result("bad"), KVXR_UPDATE_PRODUCT_DATA_CHECK);
   l = log("bad");
   EXPECT_EQ(l["obsolete-config-area"], before["bad"]["old_block"]);
   EXPECT_EQ(l.count("migrated-product-data"), 0u);
@@ -590,15 +590,15 @@ TEST_F(Recovery, ProductDataIsCheckedMigratedReadAndErased) {
   EXPECT_EQ(show("bad")["state"], "loader");
 
   // Read errors: -27.
-  EXPECT_EQ(result("readarea"), -27);
+  EXPECT_EQ(result("readarea"), KVXR_UPDATE_PRODUCT_DATA_READ);
   EXPECT_EQ(log("readarea")["product-data"], "read-error");
-  EXPECT_EQ(result("readold"), -27);
+  EXPECT_EQ(result("readold"), KVXR_UPDATE_PRODUCT_DATA_READ);
   EXPECT_EQ(log("readold")["obsolete-config-area"], "read-error");
   // Write errors: -28.
-  EXPECT_EQ(result("writecfg"), -28);
+  EXPECT_EQ(result("writecfg"), KVXR_UPDATE_PRODUCT_DATA_MIGRATION);
   EXPECT_EQ(log("writecfg")["migrated-config-area"], "write-error");
   EXPECT_EQ(log("writecfg").count("migrated-product-data"), 0u);
-  EXPECT_EQ(result("writerec"), -28);
+  EXPECT_EQ(result("writerec"), KVXR_UPDATE_PRODUCT_DATA_MIGRATION);
   EXPECT_EQ(log("writerec")["migrated-product-data"], "write-error");
   for (const char* name : {"readarea", "readold", "writecfg", "writerec"}) {
     EXPECT_EQ(show(name)["state"], "loader") << name;
@@ -610,19 +610,19 @@ TEST_F(Recovery, ProductDataIsCheckedMigratedReadAndErased) {
   ASSERT_TRUE(WaitFor(unit["valid"], "state", "online", 5000));
   const int32_t h = g_byMac[unit["valid"]];
   g_reads = 0;
-  ASSERT_EQ(KVxR_DbgReadProductData(h, OnProductData), 0);
+  ASSERT_EQ(KVxR_DbgReadProductData(h, OnProductData), KVXR_OK);
   const uint32_t t0 = plat::TickCount();
   while (g_reads.load() == 0 && plat::TicksSince(t0) < 30000) Pump(50);
   ASSERT_EQ(g_reads.load(), 1);
   EXPECT_EQ(g_readEvent, 4);
   EXPECT_EQ(bytes::HexText(g_read.data(), g_read.size()), show("valid")["pd_area"]);
   ASSERT_TRUE(WaitFor(unit["valid"], "state", "online", 5000));
-  ASSERT_EQ(KVxR_DbgEraseProductData(h), 0);
+  ASSERT_EQ(KVxR_DbgEraseProductData(h), KVXR_OK);
   ASSERT_TRUE(WaitFor(unit["valid"], "pd_record", "invalid", 30000));
   ASSERT_TRUE(WaitFor(unit["valid"], "state", "online", 5000));
   plat::SleepMs(1000);  // the next log file gets a name of its own
   g_updateEnd.clear();
-  ASSERT_EQ(KVxR_UpdateFirmware(h, OnUpdate), 0);
+  ASSERT_EQ(KVxR_UpdateFirmware(h, OnUpdate), KVXR_OK);
   ASSERT_TRUE(UpdatesEnded(1, 30000));
   EXPECT_EQ(g_updateEnd[h], 0);  // migrated (1), then nothing to program (0)
   auto logs = Logs(before["valid"]["hwid"]);
@@ -638,7 +638,7 @@ TEST_F(Recovery, FirmwareBeforeVersion0200SkipsTheProductDataStep) {
   Scan();
   Version("0.199", 8);
   g_updateEnd.clear();
-  ASSERT_EQ(KVxR_UpdateFirmware(g_byMac[mac], OnUpdate), 0);
+  ASSERT_EQ(KVxR_UpdateFirmware(g_byMac[mac], OnUpdate), KVXR_OK);
   ASSERT_TRUE(UpdatesEnded(1, 30000));
   EXPECT_EQ(g_updateEnd[g_byMac[mac]], 1);
   auto logs = Logs(hwid);

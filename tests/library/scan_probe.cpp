@@ -12,6 +12,7 @@
 #include <string>
 
 #include "library/KV-xR_update.h"
+#include "library/device_line.h"
 #include "platform/tick.h"
 #include "tests/library/test_host.h"
 
@@ -25,12 +26,12 @@ void OnDevice(int32_t, const KVxR_WCHAR* line) {
   std::string s;
   for (; *line; ++line) s.push_back(static_cast<char>(*line));
   ++g_reported;
-  // the fourth field is the version, "*" when unanswered
-  size_t p = 0;
-  for (int i = 0; i < 3 && p != std::string::npos; ++i) p = s.find('|', p == 0 ? 0 : p + 1);
-  bool version = p != std::string::npos && s.compare(p + 1, 2, "*|") != 0;
+  // the version is (0, 0), written "*", when unanswered
+  qs::kvxr::DeviceLine d;
+  bool parsed = qs::kvxr::ParseDeviceLine(s, &d);
+  bool version = parsed && (d.major != 0 || d.minor != 0);
   if (version) ++g_versions;
-  if (s.find("|02:F0:") != std::string::npos) ++g_forged;
+  if (parsed && d.mac[0] == 0x02 && d.mac[1] == 0xF0) ++g_forged;
   else if (version) ++g_realVersions;
   g_lines.insert(s);
   g_lastMs = qs::plat::TicksSince(g_start);

@@ -116,7 +116,7 @@ class Scan : public ::testing::Test {
   void RunScan(KVxR_DeviceCallback cb, uint32_t afterDoneMs = 1500) {
     g_returned = false;
     uint32_t t0 = plat::TickCount();
-    ASSERT_EQ(KVxR_DiscoverDevices(1000, cb, OnDone), 0);
+    ASSERT_EQ(KVxR_DiscoverDevices(1000, cb, OnDone), KVXR_OK);
     g_returned = true;
     Pump(9000, &g_doneFlag);
     ASSERT_TRUE(g_doneFlag.load()) << "no done callback";
@@ -152,7 +152,7 @@ TEST_F(Scan, FindsEveryKvxrDeviceOnBothInterfacesWithItsDetails) {
   std::string k = sim_.AddDevice("model=KV3R segment=A lenoff=1");
   for (const std::string* m : {&a, &b, &c, &d, &e, &f, &g, &h, &k}) ASSERT_FALSE(m->empty());
   ASSERT_EQ(KVxR_GetLibraryVersion(), 2);
-  ASSERT_EQ(KVxR_SetDiscoveryMode(0), 0);
+  ASSERT_EQ(KVxR_SetDiscoveryMode(0), KVXR_OK);
 
   RunScan(OnDevice);
   EXPECT_EQ(g_done.load(), 1);
@@ -192,7 +192,7 @@ TEST_F(Scan, FindsEveryKvxrDeviceOnBothInterfacesWithItsDetails) {
       EXPECT_EQ(s->serial, show.at("serial"));
       EXPECT_EQ(Hex(s->id, 16), Lower(show.at("hwid")));
       uint8_t mode = 0xEE;
-      EXPECT_EQ(KVxR_ReadOperationMode(s->handle, &mode), 0);
+      EXPECT_EQ(KVxR_ReadOperationMode(s->handle, &mode), KVXR_OK);
       EXPECT_EQ(mode, w.opmode) << s->line;
     }
   }
@@ -203,7 +203,7 @@ TEST_F(Scan, FindsEveryKvxrDeviceOnBothInterfacesWithItsDetails) {
 
   // Enumeration: the same table in ascending handle order, with look-ups inside.
   g_enum.clear();
-  EXPECT_EQ(KVxR_EnumDevices(OnEnum), 0);
+  EXPECT_EQ(KVxR_EnumDevices(OnEnum), KVXR_OK);
   ASSERT_EQ(g_enum.size(), g_seen.size());
   for (size_t i = 1; i < g_enum.size(); ++i) EXPECT_LT(g_enum[i - 1].first, g_enum[i].first);
 
@@ -229,8 +229,8 @@ TEST_F(Scan, LimitedBroadcastModeAndHandlesOfTheLastScanEnd) {
   ASSERT_NE(g_firstScanHandle, 0) << "needs the first scan";
   std::string a = sim_.AddDevice("model=KV1R segment=both");
   ASSERT_FALSE(a.empty());
-  EXPECT_EQ(KVxR_SetDiscoveryMode(1), 0);
-  EXPECT_EQ(KVxR_SetDiscoveryMode(7), -100);  // keeps mode 1
+  EXPECT_EQ(KVxR_SetDiscoveryMode(1), KVXR_OK);
+  EXPECT_EQ(KVxR_SetDiscoveryMode(7), KVXR_BAD_DISCOVERY_MODE);  // keeps mode 1
   RunScan(OnDevice, 1200);
   ASSERT_EQ(g_seen.size(), 2u);  // once per interface, with different handles
   EXPECT_NE(g_seen[0].handle, g_seen[1].handle);
@@ -238,10 +238,10 @@ TEST_F(Scan, LimitedBroadcastModeAndHandlesOfTheLastScanEnd) {
 
   KVxR_WCHAR serial[200];
   uint8_t id[16], mode = 0;
-  EXPECT_EQ(KVxR_GetSerial(g_firstScanHandle, serial, 200), -100);
-  EXPECT_EQ(KVxR_GetHardwareID(g_firstScanHandle, id), -100);
-  EXPECT_EQ(KVxR_ReadOperationMode(g_firstScanHandle, &mode), -100);
-  EXPECT_EQ(KVxR_GetSerial(g_seen[0].handle, serial, 200), 0);
+  EXPECT_EQ(KVxR_GetSerial(g_firstScanHandle, serial, 200), KVXR_UNKNOWN_DEVICE);
+  EXPECT_EQ(KVxR_GetHardwareID(g_firstScanHandle, id), KVXR_UNKNOWN_DEVICE);
+  EXPECT_EQ(KVxR_ReadOperationMode(g_firstScanHandle, &mode), KVXR_UNKNOWN_DEVICE);
+  EXPECT_EQ(KVxR_GetSerial(g_seen[0].handle, serial, 200), KVXR_OK);
 
   auto discovers = sim_.LogOfKind("discover");
   std::set<std::string> segments;
@@ -251,7 +251,7 @@ TEST_F(Scan, LimitedBroadcastModeAndHandlesOfTheLastScanEnd) {
     segments.insert(l["seg"]);
   }
   EXPECT_EQ(segments.size(), 2u);  // sent on both interfaces
-  EXPECT_EQ(KVxR_SetDiscoveryMode(0), 0);
+  EXPECT_EQ(KVxR_SetDiscoveryMode(0), KVXR_OK);
 }
 
 TEST_F(Scan, BackToBackScansDeliverToTheirOwnCallbacks) {
@@ -259,7 +259,7 @@ TEST_F(Scan, BackToBackScansDeliverToTheirOwnCallbacks) {
   std::string fast = sim_.AddDevice("model=KV1R segment=B");
   ASSERT_FALSE(slow.empty());
   ASSERT_FALSE(fast.empty());
-  ASSERT_EQ(KVxR_DiscoverDevices(1000, OnDeviceOther, nullptr), 0);
+  ASSERT_EQ(KVxR_DiscoverDevices(1000, OnDeviceOther, nullptr), KVXR_OK);
   Pump(250);
   RunScan(OnDevice, 1200);
   // The first scan's late device reached the first callback with a handle
@@ -274,7 +274,7 @@ TEST_F(Scan, BackToBackScansDeliverToTheirOwnCallbacks) {
   EXPECT_GT(firstSlow, secondFast);
   // Only the current scan's handles answer.
   KVxR_WCHAR serial[200];
-  for (const Seen& s : g_seenOther) EXPECT_EQ(KVxR_GetSerial(s.handle, serial, 200), -100);
+  for (const Seen& s : g_seenOther) EXPECT_EQ(KVxR_GetSerial(s.handle, serial, 200), KVXR_UNKNOWN_DEVICE);
   EXPECT_EQ(g_done.load(), 1);
 }
 
@@ -282,7 +282,7 @@ TEST_F(Scan, BackToBackScansDeliverToTheirOwnCallbacks) {
 TEST_F(Scan, ClosingTheHostWindsUpTheRunningScan) {
   if (!HostCloseReachesLibrary()) GTEST_SKIP() << "the host of a shared library on Linux lives as long as the process";
   ASSERT_FALSE(sim_.AddDevice("model=KV1R segment=A version_delay=900").empty());
-  ASSERT_EQ(KVxR_DiscoverDevices(1000, OnDevice, OnDone), 0);
+  ASSERT_EQ(KVxR_DiscoverDevices(1000, OnDevice, OnDone), KVXR_OK);
   Pump(300);
   uint32_t t0 = plat::TickCount();
   CloseHost();

@@ -6,7 +6,14 @@
 
 #include "platform/notify.h"
 
+namespace qs::kvxr {
+class LibraryHost;
+}
+
 namespace qs::test {
+
+// The one host of the test program (library/library_host.h).
+kvxr::LibraryHost& Host();
 
 // Opens the host on the calling thread (which must then pump). Windows: a
 // visible top-level window; Linux: the library's host, which is this thread.

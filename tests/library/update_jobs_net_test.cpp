@@ -79,7 +79,7 @@ class UpdateJobs : public ::testing::Test {
     std::ofstream(path) << InfoHex("1.300");
     std::u16string w(path.begin(), path.end());
     KVxR_WCHAR v[16];
-    ASSERT_EQ(KVxR_SetFirmwareFile(reinterpret_cast<const KVxR_WCHAR*>(w.c_str()), v, 16), 0);
+    ASSERT_EQ(KVxR_SetFirmwareFile(reinterpret_cast<const KVxR_WCHAR*>(w.c_str()), v, 16), KVXR_OK);
     std::remove(path.c_str());
     g_events.clear();
     g_ended = false;
@@ -89,7 +89,7 @@ class UpdateJobs : public ::testing::Test {
     EXPECT_FALSE(mac->empty());
     g_byMac.clear();
     g_scanDone = false;
-    EXPECT_EQ(KVxR_DiscoverDevices(1000, OnDevice, OnScanDone), 0);
+    EXPECT_EQ(KVxR_DiscoverDevices(1000, OnDevice, OnScanDone), KVXR_OK);
     Pump(9000, &g_scanDone);
     Pump(1200);
     return g_byMac.count(*mac) ? g_byMac[*mac] : 0;
@@ -101,7 +101,7 @@ TEST_F(UpdateJobs, TheDeviceAssemblesTheLibrarysProgramAndEveryServiceStopsAfter
   std::string mac;
   int32_t h = Device("loader=stream", &mac);
   ASSERT_NE(h, 0);
-  ASSERT_EQ(KVxR_UpdateFirmware(h, OnUpdate), 0);
+  ASSERT_EQ(KVxR_UpdateFirmware(h, OnUpdate), KVXR_OK);
   Pump(30000, &g_ended);
   ASSERT_TRUE(g_ended);
   EXPECT_EQ(g_events.back().second, 1);
@@ -130,7 +130,7 @@ TEST_F(UpdateJobs, ClosingTheHostEndsARunningUpdateAtOnceWithoutCallbacks) {
   int32_t h = Device("loader=never", &mac);
   ASSERT_NE(h, 0);
   ASSERT_TRUE(g_byMac.count(other));
-  ASSERT_EQ(KVxR_UpdateFirmware(h, OnUpdate), 0);
+  ASSERT_EQ(KVxR_UpdateFirmware(h, OnUpdate), KVXR_OK);
   Pump(2500);  // rebooted; waiting for the recovery scan
   ASSERT_FALSE(g_events.empty());
   EXPECT_EQ(fw::StreamerCount(), 1u);
@@ -148,10 +148,10 @@ TEST_F(UpdateJobs, ClosingTheHostEndsARunningUpdateAtOnceWithoutCallbacks) {
   Pump(1500);
   EXPECT_EQ(g_events.size(), seen);
   // The library starts afresh with the next call.
-  EXPECT_EQ(KVxR_AbortUpdate(h), -103);
+  EXPECT_EQ(KVxR_AbortUpdate(h), KVXR_NO_RUNNING_UPDATE);
   g_events.clear();
   g_ended = false;
-  ASSERT_EQ(KVxR_UpdateFirmware(g_byMac[other], OnUpdate), 0);
+  ASSERT_EQ(KVxR_UpdateFirmware(g_byMac[other], OnUpdate), KVXR_OK);
   Pump(30000, &g_ended);
   ASSERT_TRUE(g_ended);
   EXPECT_EQ(g_events.back().second, 1);

@@ -150,7 +150,7 @@ class UpdateSim : public ::testing::Test {
     ASSERT_TRUE(sim_.Reset());
     std::u16string p = LibraryPath(newFile_);
     KVxR_WCHAR v[16];
-    ASSERT_EQ(KVxR_SetFirmwareFile(reinterpret_cast<const KVxR_WCHAR*>(p.c_str()), v, 16), 0);
+    ASSERT_EQ(KVxR_SetFirmwareFile(reinterpret_cast<const KVxR_WCHAR*>(p.c_str()), v, 16), KVXR_OK);
   }
 
   // Adds a device whose flash holds the old firmware; its handle from a scan.
@@ -163,7 +163,7 @@ class UpdateSim : public ::testing::Test {
   int32_t Scan(const std::string& mac) {
     g_byMac.clear();
     g_scanDone = false;
-    EXPECT_EQ(KVxR_DiscoverDevices(1000, OnDevice, OnScanDone), 0);
+    EXPECT_EQ(KVxR_DiscoverDevices(1000, OnDevice, OnScanDone), KVXR_OK);
     Pump(9000, &g_scanDone);
     Pump(1200);
     return g_byMac.count(mac) ? g_byMac[mac].first : 0;
@@ -301,23 +301,23 @@ TEST_F(UpdateSim, DeviceFaultsGiveTheirStatusWithinTheirTime) {
     uint32_t maxMs;
     std::string mac;
   } cases[] = {
-      {"fw_challenge=none", -7, 8000, ""},
-      {"fw_challenge=malformed", -7, 8000, ""},
-      {"fw_challenge=foreign", -7, 8000, ""},
-      {"tcp=refuse", -23, 15000, ""},
+      {"fw_challenge=none", KVXR_UPDATE_NO_CHALLENGE, 8000, ""},
+      {"fw_challenge=malformed", KVXR_UPDATE_NO_CHALLENGE, 8000, ""},
+      {"fw_challenge=foreign", KVXR_UPDATE_NO_CHALLENGE, 8000, ""},
+      {"tcp=refuse", KVXR_UPDATE_NO_CONNECTION, 15000, ""},
       // the product-data check reads first: a connection closed at once fails that read
-      {"tcp=close", -27, 15000, ""},
-      {"dgst_fault=badlen", -24, 15000, ""},
-      {"dgst_fault=badtag", -24, 15000, ""},
-      {"dgst_fault=erro", -24, 15000, ""},
-      {"write_fault=erro", -25, 15000, ""},
-      {"write_fault=drop", -104, 15000, ""},
-      {"write_fault=nostick", -9, 15000, ""},
+      {"tcp=close", KVXR_UPDATE_PRODUCT_DATA_READ, 15000, ""},
+      {"dgst_fault=badlen", KVXR_UPDATE_BAD_DIGEST, 15000, ""},
+      {"dgst_fault=badtag", KVXR_UPDATE_BAD_DIGEST, 15000, ""},
+      {"dgst_fault=erro", KVXR_UPDATE_BAD_DIGEST, 15000, ""},
+      {"write_fault=erro", KVXR_UPDATE_DEVICE_ERROR, 15000, ""},
+      {"write_fault=drop", KVXR_UPDATE_SEND_FAILED, 15000, ""},
+      {"write_fault=nostick", KVXR_UPDATE_STILL_DIFFERS, 15000, ""},
       // Progress that stops coming while a chunk is written: the write's own bound.
-      {"prgs_delay=12000 prgs_step=4096", -104, 15000, ""},
+      {"prgs_delay=12000 prgs_step=4096", KVXR_UPDATE_SEND_FAILED, 15000, ""},
       // the stream job's 15 s wait for the digest and the update job's 15 s
       // without a word end together: either names the silence
-      {"dgst_fault=silent", -22, 30000, ""},
+      {"dgst_fault=silent", KVXR_UPDATE_STREAM_SILENT, 30000, ""},
   };
   for (Case& c : cases) {
     c.mac = sim_.AddDevice(std::string("model=KV2R segment=A loader_delay=200 app_delay=200 fw_file=") + oldFile_ +
@@ -329,7 +329,7 @@ TEST_F(UpdateSim, DeviceFaultsGiveTheirStatusWithinTheirTime) {
     ASSERT_TRUE(g_byMac.count(c.mac)) << c.settings;
     uint32_t spent = 0;
     int32_t got = RunUpdate(g_byMac[c.mac].first, c.maxMs + 5000, &spent);
-    if (c.status == -22 && got == -24) got = -22;
+    if (c.status == KVXR_UPDATE_STREAM_SILENT && got == KVXR_UPDATE_BAD_DIGEST) got = KVXR_UPDATE_STREAM_SILENT;
     EXPECT_EQ(got, c.status) << c.settings;
     EXPECT_LT(spent, c.maxMs) << c.settings;
     EXPECT_EQ(sim_.Show(c.mac)["app_starts"], "0") << c.settings;  // never told to start a firmware that is not right
@@ -341,21 +341,21 @@ TEST_F(UpdateSim, AnAbortedJobIsNeverHeardOfAgain) {
   std::string mac;
   int32_t h = Device("loader=stream", &mac);
   ASSERT_NE(h, 0);
-  EXPECT_EQ(KVxR_AbortUpdate(h), -103);
+  EXPECT_EQ(KVxR_AbortUpdate(h), KVXR_NO_RUNNING_UPDATE);
   g_events.clear();
-  ASSERT_EQ(KVxR_UpdateFirmware(h, OnUpdate), 0);
+  ASSERT_EQ(KVxR_UpdateFirmware(h, OnUpdate), KVXR_OK);
   Pump(500);
-  EXPECT_EQ(KVxR_AbortUpdate(h), 0);
+  EXPECT_EQ(KVxR_AbortUpdate(h), KVXR_OK);
   const size_t seen = g_events.size();
-  EXPECT_EQ(KVxR_AbortUpdate(h), -103);
+  EXPECT_EQ(KVxR_AbortUpdate(h), KVXR_NO_RUNNING_UPDATE);
   // The job goes on with the device to its end, unheard.
   const uint32_t t0 = plat::TickCount();
   while (plat::TicksSince(t0) < 30000 && sim_.Show(mac)["app_starts"] != "1") Pump(500);
   EXPECT_EQ(sim_.Show(mac)["app_starts"], "1");
   Pump(500);
   EXPECT_EQ(g_events.size(), seen);
-  EXPECT_EQ(KVxR_AbortUpdate(987654321), -100);
-  EXPECT_EQ(KVxR_UpdateFirmware(987654321, OnUpdate), -100);
+  EXPECT_EQ(KVxR_AbortUpdate(987654321), KVXR_UNKNOWN_DEVICE);
+  EXPECT_EQ(KVxR_UpdateFirmware(987654321, OnUpdate), KVXR_UNKNOWN_DEVICE);
 }
 
 #if QS_LONG_TESTS
@@ -365,7 +365,7 @@ TEST_F(UpdateSim, ADeviceThatNeverComesBackEndsWithMinus18) {
   int32_t h = Device("loader=never", &mac);
   ASSERT_NE(h, 0);
   uint32_t spent = 0;
-  EXPECT_EQ(RunUpdate(h, 75000, &spent), -18);
+  EXPECT_EQ(RunUpdate(h, 75000, &spent), KVXR_UPDATE_NO_BOOT_LOADER);
   EXPECT_LT(spent, 64000u);
   int countdown = 0;
   for (const Event& e : g_events) {

@@ -26,7 +26,6 @@
 
 namespace {
 
-constexpr uint16_t kKvxrPort = 9010;
 constexpr size_t kAnnouncePayload = 114;
 
 void Be32(uint8_t* p, uint32_t v) {
@@ -96,7 +95,7 @@ int main(int argc, char** argv) {
     const uint8_t* payload = udp + 8;
     size_t len = static_cast<size_t>(n) - ihl - 8;
     uint16_t dport = static_cast<uint16_t>(udp[2] << 8 | udp[3]);
-    if (dport != kKvxrPort || len != qs::disc::kRequestOverhead) continue;
+    if (dport != qs::disc::kCommandPort || len != qs::disc::kRequestOverhead) continue;
     if (payload[16] != 0x01 || payload[17] != 0xC1 || payload[18] != 0 || payload[19] != 0) continue;
     uint32_t src;
     std::memcpy(&src, buf + 12, 4);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/tick.h"
+#include "runtime/bytes.h"
 
 namespace qs::test {
 
@@ -27,18 +28,11 @@ uint16_t TestNet::SimPort() {
 }
 
 uint32_t ParseAddress(const std::string& text) {
-  unsigned a, b, c, d;
-  char extra;
-  if (std::sscanf(text.c_str(), "%3u.%3u.%3u.%3u%c", &a, &b, &c, &d, &extra) != 4) return 0;
-  if (a > 255 || b > 255 || c > 255 || d > 255) return 0;
-  return (a << 24) | (b << 16) | (c << 8) | d;
+  uint32_t a = 0;
+  return bytes::ParseIpv4(text, a) ? a : 0;
 }
 
-std::string FormatAddress(uint32_t address) {
-  char buf[16];
-  plat::FormatAddress(address, buf);
-  return buf;
-}
+std::string FormatAddress(uint32_t address) { return bytes::FormatIpv4(address); }
 
 std::map<std::string, std::string> ParseFields(const std::string& line) {
   std::map<std::string, std::string> m;

@@ -55,5 +55,32 @@ TEST(Bytes, HexAndMac) {
   EXPECT_FALSE(ParseHex("a0F", h, 2));
 }
 
+// Reading at a position, as the text formats do: the value's end, and on
+// failure the position left where it was.
+TEST(Bytes, ReadingAtAPosition) {
+  uint32_t a = 0;
+  size_t pos = 0;
+  std::string_view ok = "192.168.1.23rest";
+  ASSERT_TRUE(ParseIpv4At(ok, pos, a));
+  EXPECT_EQ(a, 0xC0A80117u);
+  EXPECT_EQ(ok.substr(pos), "rest");
+  for (const char* bad : {"256.1.1.1", "1.2.3", "1..2.3", " 1.2.3.4", "1.2.3.", "a.b.c.d"}) {
+    pos = 0;
+    EXPECT_FALSE(ParseIpv4At(bad, pos, a)) << bad;
+    EXPECT_EQ(pos, 0u) << "a failed read leaves the position: " << bad;
+  }
+
+  uint8_t m[6];
+  pos = 0;
+  ASSERT_TRUE(ParseMacAt("00:1a-2B:3c:4D:ff", pos, ":-", m));
+  const uint8_t want[6] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0xFF};
+  EXPECT_EQ(0, memcmp(m, want, 6));
+  for (const char* bad : {"00:11:22:33:44", "0:11:22:33:44:55", "00:11:22:33:44:5g", "00.11.22.33.44.55"}) {
+    pos = 0;
+    EXPECT_FALSE(ParseMacAt(bad, pos, ":-", m)) << bad;
+    EXPECT_EQ(pos, 0u);
+  }
+}
+
 }  // namespace
 }  // namespace qs::bytes

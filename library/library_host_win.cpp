@@ -1,12 +1,12 @@
 #include <windows.h>
 
-#include "cli/support_host.h"
+#include "library/library_host.h"
 #include "platform/tick.h"
 
-namespace qs::cli {
+namespace qs::kvxr {
 
 namespace {
-const wchar_t kClass[] = L"QuillscanCliHost";
+const wchar_t kClass[] = L"QuillscanLibraryHost";
 
 LRESULT CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_MOUSEACTIVATE) return MA_NOACTIVATE;
@@ -24,21 +24,25 @@ bool LibraryHost::Open() {
   wc.lpszClassName = kClass;
   if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
   // Tool window: no taskbar button, one pixel in the corner, never focused.
-  HWND w = CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kClass, L"quillscan-cli",
-                           WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, module, nullptr);
+  HWND w = CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kClass, L"Quillscan library host", WS_POPUP, 0, 0, 1,
+                           1, nullptr, nullptr, module, nullptr);
   if (!w) return false;
   ShowWindow(w, SW_SHOWNOACTIVATE);
-  window_ = w;
+  if (!IsWindowVisible(w)) {
+    DestroyWindow(w);
+    return false;
+  }
+  window_ = reinterpret_cast<uintptr_t>(w);
   return true;
 }
 
 void LibraryHost::Close() {
   if (!window_) return;
-  DestroyWindow(static_cast<HWND>(window_));
-  window_ = nullptr;
+  DestroyWindow(reinterpret_cast<HWND>(window_));
+  window_ = 0;
 }
 
-void LibraryHost::Run(uint32_t ms, const std::atomic<bool>* until) {
+void LibraryHost::Run(uint32_t ms, const std::atomic<bool>* until) const {
   const uint32_t start = plat::TickCount();
   for (;;) {
     MSG m;
@@ -52,8 +56,8 @@ void LibraryHost::Run(uint32_t ms, const std::atomic<bool>* until) {
     if (spent >= ms) return;
     uint32_t left = ms - spent;
     // Short slices: the done callback sets *until on another thread.
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, left < 50 ? left : 50, QS_ALLINPUT);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, left < 20 ? left : 20, QS_ALLINPUT);
   }
 }
 
-}  // namespace qs::cli
+}  // namespace qs::kvxr
