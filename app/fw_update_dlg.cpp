@@ -152,6 +152,14 @@ class DlgFwUpdate : public DialogBase {
       why[0] = static_cast<wchar_t>(towupper(why[0]));
       SetItemText(IDC_FW_RESULT, why);
     }
+    if (steps_.step() == FwUpdateSteps::kWaiting && !told_) {
+      told_ = true;
+      SetItemText(IDC_FW_RESULT, steps_.status() == 0
+                                     ? L"The device already had this firmware; nothing was written. Waiting for "
+                                       L"the device to start again..."
+                                     : L"The firmware was written and verified. Waiting for the device to start "
+                                       L"again...");
+    }
     if (steps_.step() == FwUpdateSteps::kUpdating) told_ = false;
     if (steps_.TakeScans() > 0 && manager_) manager_->Scan();
     if (steps_.endResult() != kFwNotEnded) End(steps_.endResult());
