@@ -49,6 +49,47 @@ std::wstring MacText(const uint8_t m[6]) {
   return buf;
 }
 
+struct ListColumn {
+  const wchar_t* title;
+  int width;  // pixels at 96 dots per inch; 0 hidden
+  const wchar_t* widest;
+};
+
+// Each shown column as wide as its width scaled to the display, and at least
+// as wide as its title and its widest text in the list's font; the last one
+// takes the rest of the list.
+void ColumnWidths(HWND list, const ListColumn* columns, size_t n, int* widths) {
+  HDC dc = GetDC(list);
+  int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSX) : 96;
+  HGDIOBJ old = dc ? SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0))) : nullptr;
+  auto textWidth = [dc](const wchar_t* t) {
+    SIZE size = {};
+    if (dc && t[0]) GetTextExtentPoint32W(dc, t, static_cast<int>(wcslen(t)), &size);
+    return static_cast<int>(size.cx);
+  };
+  // The cell's margins, and in the first column the check box.
+  const int pad = MulDiv(14, dpi, 96);
+  const int box = GetSystemMetrics(SM_CXSMICON) + MulDiv(4, dpi, 96);
+  int used = 0;
+  for (size_t i = 0; i < n; ++i) {
+    widths[i] = columns[i].width;
+    if (widths[i] == 0) continue;
+    int title = textWidth(columns[i].title), widest = textWidth(columns[i].widest);
+    int need = (title > widest ? title : widest) + pad + (i == 0 ? box : 0);
+    widths[i] = MulDiv(widths[i], dpi, 96);
+    if (widths[i] < need) widths[i] = need;
+    if (i + 1 < n) used += widths[i];
+  }
+  if (dc) {
+    SelectObject(dc, old);
+    ReleaseDC(list, dc);
+  }
+  RECT client = {};
+  GetClientRect(list, &client);
+  int rest = client.right - GetSystemMetrics(SM_CXVSCROLL) - used;
+  if (n > 0 && rest > widths[n - 1]) widths[n - 1] = rest;
+}
+
 class RecoveryModeDlg : public DialogBase {
  public:
   ~RecoveryModeDlg() override {
@@ -80,17 +121,21 @@ class RecoveryModeDlg : public DialogBase {
     if (small) SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
     ListView_SetExtendedListViewStyle(List(), LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT |
                                                   LVS_EX_INFOTIP);
-    struct Column {
-      const wchar_t* title;
-      int width;
-    };
-    const Column columns[] = {
-        {L"Device type", 100}, {L"IP Address", 95}, {L"Physical address", 110}, {L"Version", 0}, {L"Status", 150}};
+    // The widths are for 96 dots per inch and the dialog font; a larger
+    // font or scaling widens a column to its title and its widest text
+    // (hidden columns stay hidden), and "Status" takes what is left.
+    const ListColumn columns[] = {{L"Device type", 100, L"KV-xR"},
+                              {L"IP Address", 95, L"888.888.888.888"},
+                              {L"Physical address", 110, L"DD-DD-DD-DD-DD-DD"},
+                              {L"Version", 0, L""},
+                              {L"Status", 150, L"Already up-to-date."}};
+    int widths[5];
+    ColumnWidths(List(), columns, 5, widths);
     for (int i = 0; i < 5; ++i) {
       LVCOLUMNW col = {};
       col.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
       col.fmt = LVCFMT_LEFT;
-      col.cx = columns[i].width;
+      col.cx = widths[i];
       col.pszText = const_cast<wchar_t*>(columns[i].title);
       col.iSubItem = i;
       ListView_InsertColumn(List(), i, &col);

@@ -44,22 +44,7 @@ trap 'cleanup; rm -rf "$work_fw"' EXIT
 # Firmware 2.005: its description at 0x4000 and 64 KiB at 0x10000, so that
 # writing takes a while and the bar is seen part way.
 hex=$work_fw/kvxr-2.5.hex
-python3 - "$hex" <<'PY'
-import sys
-info = b'fw.info{"model":"KV-xR","version":"2.5"}\0'
-first = info + b'\x5a' * (256 - len(info))
-second = bytes((i * 7 + 3) & 0xFF for i in range(65536))
-out = []
-def line(kind, addr, data):
-    rec = bytes([len(data), (addr >> 8) & 0xFF, addr & 0xFF, kind]) + data
-    out.append(":" + rec.hex().upper() + "%02X" % ((-sum(rec)) & 0xFF))
-for base, data in ((0x4000, first), (0x10000, second)):
-    line(4, 0, bytes([base >> 24, (base >> 16) & 0xFF]))
-    for off in range(0, len(data), 16):
-        line(0, (base + off) & 0xFFFF, data[off:off + 16])
-line(1, 0, b"")
-open(sys.argv[1], "w").write("\n".join(out) + "\n")
-PY
+python3 "$(dirname "$0")/fw_hex.py" "$hex" 2.5 65536
 
 FW="KV-xR firmware update" REC="Recovery Mode" HINT="Hint for Recovery mode"
 # Field of control ID in window TITLE: text, enabled or visible.
