@@ -318,16 +318,16 @@ void Command(const std::string& line) {
     int row = -1, on = 0;
     if (op == "ltick") {
       // "ltick TITLE I 0|1": the title may hold blanks; the numbers are last.
-      std::istringstream words(rest);
-      std::vector<std::string> w;
-      for (std::string x; words >> x;) w.push_back(x);
-      if (w.size() < 3) {
-        printf("usage\n");
-        return;
+      for (int* word : {&on, &row}) {
+        while (!rest.empty() && rest.back() == ' ') rest.pop_back();
+        size_t blank = rest.find_last_of(' ');
+        if (blank == std::string::npos) {
+          printf("usage\n");
+          return;
+        }
+        *word = atoi(rest.c_str() + blank + 1);
+        rest.erase(blank);
       }
-      row = atoi(w[w.size() - 2].c_str());
-      on = atoi(w.back().c_str());
-      rest = rest.substr(0, rest.rfind(w[w.size() - 2]));
       while (!rest.empty() && rest.back() == ' ') rest.pop_back();
     }
     HWND w = main ? TopWindow(Wide(rest), main) : nullptr;

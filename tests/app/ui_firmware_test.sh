@@ -9,9 +9,9 @@
 # two units stuck in their boot loaders are listed, the ticked one recovered,
 # "Exit" asks about the rest, a unit that appears afterwards is listed too, and
 # recovery mode is off afterwards. Updates from the KV-xR page: a failed one
-# and a new try that brings the device to 2.005, and one of a device that
-# already holds the file. The dialogs and the main window again at 150 %
-# display scaling. Screenshots of every state go to the build root's
+# and a new try that brings the device to 2.005. At 150 % display scaling the
+# main window and both dialogs again, with an update of a device that already
+# holds the file (a second copy of the program, with a file 1.900). Screenshots of every state go to the build root's
 # artifacts/ui-firmware folder.
 set -u
 exe=$(readlink -f "$1") driver=$(readlink -f "$2")
@@ -52,7 +52,7 @@ ctl_in() {  # title id text|enabled|visible
   local l id t e vis
   drv ctls "$1"
   for l in "${OUT[@]}"; do
-    IFS=$'\t' read -r id t e vis <<<"$l"
+    IFS=$'\x1f' read -r id t e vis <<<"${l//$'\t'/$'\x1f'}"
     [ "$id" = "$2" ] || continue
     case "$3" in text) echo "$t" ;; enabled) echo "${e#enabled=}" ;; visible) echo "${vis#visible=}" ;; esac
     return
@@ -88,7 +88,7 @@ rec_col() {  # mac column -> text of that column in the unit's row (missing when
   local l
   rec_rows
   for l in "${OUT[@]}"; do
-    IFS=$'\t' read -ra c <<<"$l"
+    IFS=$'\x1f' read -ra c <<<"${l//$'\t'/$'\x1f'}"
     [ "$(bare "${c[3]}")" = "$(bare "$1")" ] && { echo "${c[$2]}"; return; }
   done
   echo missing
@@ -97,7 +97,7 @@ rec_row() {  # mac -> row index
   local l
   rec_rows
   for l in "${OUT[@]}"; do
-    IFS=$'\t' read -ra c <<<"$l"
+    IFS=$'\x1f' read -ra c <<<"${l//$'\t'/$'\x1f'}"
     [ "$(bare "${c[3]}")" = "$(bare "$1")" ] && { echo "${c[0]}"; return; }
   done
   echo -1
@@ -272,47 +272,55 @@ else
   fail "the firmware link opened no dialog"
 fi
 
-# A device whose flash already holds the file: nothing is written, and the
-# dialog still waits for it to come back.
-select_device KV-2R .25
-check "the page offers the update (it reports 2.0)" "1" "$(field "$(one ctl 1017)" visible)"
-if open_fw; then
-  drv press 1 "$FW"
-  uptodate() { [[ "$(ctl_in "$FW" 1033 text)" == *"already"* ]] || is_gone "$FW"; }
-  wait_for 60000 uptodate
-  said=$(ctl_in "$FW" 1033 text)
-  echo "up to date: $said"
-  [ "$said" != missing ] && shot_of 36-fw-already-current "$FW"
-  wait_for 40000 is_gone "$FW"
-  check "the up-to-date device: the dialog ends" "gone" "$(present "$FW")"
-  contains "the dialog said nothing was written" "already had this firmware" "$said"
-  check "nothing was written" "0" "$(sim_field "$mac_same" bytes_written)"
-  wait_for 15000 link_hidden
-  check "the page shows it at 2.005 (no link)" "0" "$(field "$(one ctl 1017)" visible)"
-else
-  fail "the firmware link opened no dialog (up-to-date device)"
-fi
-shot 37-main-after-updates
+shot 37-main-after-update
 check "-kill ends the program" "exit=0" "$(one run 30000 -kill)"
 one wait "$pid" 10000 >/dev/null
 
-# ==== 150 % display scaling ====
+# ==== 150 % display scaling; a device that already holds the file ====
+# A second copy of the program with a file 1.900, which the KV-2R already
+# holds and reports: the link is offered (below 2.0), the update finds nothing
+# to write and ends with the device back.
 set_dpi 144
+zp() { local p=$1; echo "Z:${p//\//\\}"; }
+mkdir -p "$work_fw/old"
+cp "$work_fw/Quillscan.exe" "$work_fw/KV-xR_update.dll" "$work_fw/old/"
+python3 "$(dirname "$0")/fw_hex.py" "$work_fw/old/kvxr-1.900.hex" 1.900 4096
+drv exe "$(zp "$work_fw/old/Quillscan.exe")"
+sim set "$mac_same" fw_file="$work_fw/old/kvxr-1.900.hex"
 sim add model=KV3R ip=10.71.0.40 static=10.71.0.40 mask=255.255.240.0 gw=10.71.0.254 dhcp=0 segment=A version=1.500 \
   fw_challenge=none
 drv start; pid=${OUT[0]#pid=}
 v visible 30000
 check "150 %: main window appears" "visible=1" "${V##* }"
 wait_rows 4 10000; sleep 1.5
-select_device KV-3R .40
+select_device KV-2R .25
 shot 40-main-150
+check "the page offers 1.900 to a device at 1.900 (below 2.0)" "1" "$(field "$(one ctl 1017)" visible)"
 if open_fw; then
-  check "150 %: current version" "v1.500" "$(ctl_in "$FW" 1026 text)"
+  check "150 %: current version" "v1.900" "$(ctl_in "$FW" 1026 text)"
+  check "150 %: latest version" "v1.900" "$(ctl_in "$FW" 1027 text)"
   shot_of 41-fw-idle-150 "$FW"
+  starts=$(sim_field "$mac_same" app_starts)
+  drv press 1 "$FW"
+  uptodate() { [[ "$(ctl_in "$FW" 1033 text)" == *"already"* ]] || is_gone "$FW"; }
+  wait_for 60000 uptodate
+  said=$(ctl_in "$FW" 1033 text)
+  echo "up to date: $said"
+  [ "$said" != missing ] && shot_of 42-fw-already-current-150 "$FW"
+  wait_for 40000 is_gone "$FW"
+  check "up to date: the dialog ends once the device is back" "gone" "$(present "$FW")"
+  contains "up to date: the dialog says that nothing was written" "already had this firmware; nothing was written" "$said"
+  check "up to date: nothing was written" "0" "$(sim_field "$mac_same" bytes_written)"
+  check "up to date: the device started again" "$((starts + 1))" "$(sim_field "$mac_same" app_starts)"
+else
+  fail "the firmware link opened no dialog (up-to-date device)"
+fi
+select_device KV-3R .40
+if open_fw; then
   drv press 1 "$FW"
   wait_for 20000 bar_is "Failed to update firmware"
   check "150 %: the failure is told" "Failed to update firmware" "$(ctl_in "$FW" 1028 text)"
-  shot_of 42-fw-failed-150 "$FW"
+  shot_of 43-fw-failed-150 "$FW"
   drv press 2 "$FW"
   wait_for 5000 is_gone "$FW"
   check "150 %: Close ends the dialog" "gone" "$(present "$FW")"
@@ -322,14 +330,14 @@ fi
 drv syscmd 32784
 wait_for 5000 is_present "$REC"
 sleep 0.5
-screen 43-recovery-hint-150
+screen 44-recovery-hint-150
 wait_for 30000 status_is "$mac_s2" "Ready to program"
 wait_for 30000 status_is "$mac_s3" "Ready to program"
-check "150 %: both units listed" "2" "$(rec_count)"
+check "150 %: both units left are listed" "2" "$(rec_count)"
 drv ltick "$REC" 0 1; sleep 0.3
-shot_of 44-recovery-150 "$REC"
+shot_of 45-recovery-150 "$REC"
 drv press 2 "$REC"; sleep 1
-screen 45-recovery-exit-question-150
+screen 46-recovery-exit-question-150
 drv press 6 Quillscan
 wait_for 10000 is_gone "$REC"
 check "150 %: the recovery dialog ends" "gone" "$(present "$REC")"
