@@ -90,6 +90,9 @@ void ProgressCtrl2::Paint(HDC dc) {
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &t, flags);
   RestoreDC(dc, saved);
   if (old) SelectObject(dc, old);
+  // The rest of the bar has the dialog's own colour: a frame shows how far
+  // the bar reaches.
+  FrameRect(dc, &r, GetSysColorBrush(COLOR_BTNSHADOW));
 }
 
 LRESULT CALLBACK ProgressCtrl2::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {

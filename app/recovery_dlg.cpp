@@ -34,6 +34,7 @@ class HintDlg : public DialogBase {
 };
 
 class RecoveryModeDlg;
+constexpr UINT kShowHint = WM_APP + 1;
 // The library's recovery callback finds the dialog here.
 RecoveryModeDlg* g_dialog = nullptr;
 
@@ -146,7 +147,9 @@ class RecoveryModeDlg : public DialogBase {
     g_dialog = this;
     KVxR_SetRecoveryMode(1, OnRecovery);
     if (!hint_.hwnd() && hint_.Create(IDD_RECOVERY_HINT, hwnd())) CenterOnOwner(hint_.hwnd());
-    if (hint_.hwnd() && list_.rows().empty()) ShowWindow(hint_.hwnd(), SW_SHOWNOACTIVATE);
+    // Shown once this dialog is: a window shown before its owner may end up
+    // behind it.
+    PostMessageW(hwnd(), kShowHint, 0, 0);
     UpdateRecover();
     return true;
   }
@@ -161,6 +164,16 @@ class RecoveryModeDlg : public DialogBase {
       return true;
     }
     return false;
+  }
+
+  bool OnMessage(UINT msg, WPARAM, LPARAM, LRESULT& result) override {
+    if (msg != kShowHint) return false;
+    if (hint_.hwnd() && list_.rows().empty()) {
+      CenterOnOwner(hint_.hwnd());
+      SetWindowPos(hint_.hwnd(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+    }
+    result = 0;
+    return true;
   }
 
   bool OnNotify(NMHDR* header, LRESULT& result) override {

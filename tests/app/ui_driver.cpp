@@ -18,6 +18,7 @@
 //   top TITLE                visible top-level window of the program with that title: texts of its children
 //   ctls TITLE               the same with each child's state: "id<TAB>text<TAB>enabled=0|1<TAB>visible=0|1"
 //   wrect TITLE              that window "x y w h" on the screen ("missing" when there is none)
+//   ontop TITLE              "ontop=1" when the window is what the screen shows at its centre
 //   lrows TITLE              rows of its list view 1000: "i<TAB>col0..col4<TAB>checked=0|1"
 //   ltick TITLE I 0|1        clear or tick the check box of row I of that list
 //   link                     click the firmware link of the KV-xR page
@@ -297,6 +298,17 @@ void Command(const std::string& line) {
     }
     for (HWND c = GetWindow(w, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
       printf("%d\t%s\n", GetDlgCtrlID(c), Narrow(TextOf(c)).c_str());
+  } else if (op == "ontop") {
+    HWND w = main ? TopWindow(Wide(Rest(in)), main) : nullptr;
+    if (!w) {
+      printf("missing\n");
+      return;
+    }
+    RECT r = {};
+    GetWindowRect(w, &r);
+    POINT centre = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    HWND at = WindowFromPoint(centre);
+    printf("ontop=%d\n", at && GetAncestor(at, GA_ROOT) == w ? 1 : 0);
   } else if (op == "ctls" || op == "wrect") {
     std::wstring title = Wide(Rest(in));
     HWND w = main ? TopWindow(title, main) : nullptr;

@@ -132,6 +132,9 @@ drv syscmd 32784
 wait_for 5000 is_present "$REC"
 check "system menu opens the recovery dialog" "present" "$(present "$REC")"
 check "the hint is shown while nothing is found" "present" "$(present "$HINT")"
+check "the hint is in front of the dialog" "ontop=1" "$(one ontop "$HINT")"
+check "the hint's text" "Connect KV-xR devices to recover, and they will be discovered automatically." \
+  "$(ctl_in "$HINT" -1 text)"
 check "the list starts empty" "0" "$(rec_count)"
 check "Recover disabled with no unit" "0" "$(ctl_in "$REC" 1 enabled)"
 sleep 0.5
@@ -327,13 +330,21 @@ if open_fw; then
 else
   fail "150 %: the firmware link opened no dialog"
 fi
+# The units left are unplugged, and two others plugged in once the hint shows.
+sim remove "$mac_s2"
+sim remove "$mac_s3"
 drv syscmd 32784
 wait_for 5000 is_present "$REC"
 sleep 0.5
+check "150 %: the hint is in front of the dialog" "ontop=1" "$(one ontop "$HINT")"
 screen 44-recovery-hint-150
+sim add model=KV1R segment=A stuck=1 loader=stream
+mac_s2=${SIMOUT[0]#mac=}
+sim add model=KV2R segment=B stuck=1 loader=older
+mac_s3=${SIMOUT[0]#mac=}
 wait_for 30000 status_is "$mac_s2" "Ready to program"
 wait_for 30000 status_is "$mac_s3" "Ready to program"
-check "150 %: both units left are listed" "2" "$(rec_count)"
+check "150 %: both units are listed" "2" "$(rec_count)"
 drv ltick "$REC" 0 1; sleep 0.3
 shot_of 45-recovery-150 "$REC"
 drv press 2 "$REC"; sleep 1
