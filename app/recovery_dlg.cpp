@@ -146,9 +146,7 @@ class RecoveryModeDlg : public DialogBase {
     KVxR_SetFirmwareFile(path.c_str(), version, 1024);
     g_dialog = this;
     KVxR_SetRecoveryMode(1, OnRecovery);
-    if (!hint_.hwnd() && hint_.Create(IDD_RECOVERY_HINT, hwnd())) CenterOnOwner(hint_.hwnd());
-    // Shown once this dialog is: a window shown before its owner may end up
-    // behind it.
+    // The hint is placed beside this dialog once the dialog has its place.
     PostMessageW(hwnd(), kShowHint, 0, 0);
     UpdateRecover();
     return true;
@@ -168,10 +166,8 @@ class RecoveryModeDlg : public DialogBase {
 
   bool OnMessage(UINT msg, WPARAM, LPARAM, LRESULT& result) override {
     if (msg != kShowHint) return false;
-    if (hint_.hwnd() && list_.rows().empty()) {
-      CenterOnOwner(hint_.hwnd());
-      SetWindowPos(hint_.hwnd(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
-    }
+    if (!hint_.hwnd() && hint_.Create(IDD_RECOVERY_HINT, hwnd())) PlaceHint();
+    if (hint_.hwnd() && list_.rows().empty()) ShowWindow(hint_.hwnd(), SW_SHOWNOACTIVATE);
     result = 0;
     return true;
   }
@@ -198,6 +194,28 @@ class RecoveryModeDlg : public DialogBase {
   }
 
   HWND List() const { return Item(IDC_DEVICE_LIST); }
+
+  // Centred under this dialog, or over it when there is no room below or
+  // above: a window on top of its owner is not kept there everywhere (Wine
+  // raises the owner over it), and a hint under the dialog would not be read.
+  void PlaceHint() {
+    HWND hint = hint_.hwnd();
+    RECT me, it;
+    GetWindowRect(hwnd(), &me);
+    GetWindowRect(hint, &it);
+    MONITORINFO mi = {};
+    mi.cbSize = sizeof mi;
+    GetMonitorInfoW(MonitorFromWindow(hwnd(), MONITOR_DEFAULTTONEAREST), &mi);
+    int cx = it.right - it.left, cy = it.bottom - it.top;
+    int x = me.left + ((me.right - me.left) - cx) / 2;
+    int y;
+    if (me.bottom + cy <= mi.rcWork.bottom) y = me.bottom;
+    else if (me.top - cy >= mi.rcWork.top) y = me.top - cy;
+    else return CenterOnOwner(hint);
+    if (x + cx > mi.rcWork.right) x = mi.rcWork.right - cx;
+    if (x < mi.rcWork.left) x = mi.rcWork.left;
+    SetWindowPos(hint, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
 
   void AddRow(int row) {
     LVITEMW item = {};

@@ -19,6 +19,7 @@
 //   ctls TITLE               the same with each child's state: "id<TAB>text<TAB>enabled=0|1<TAB>visible=0|1"
 //   wrect TITLE              that window "x y w h" on the screen ("missing" when there is none)
 //   ontop TITLE              "ontop=1" when the window is what the screen shows at its centre
+//   zorder                   the program's top-level windows, topmost first: "title<TAB>visible<TAB>enabled<TAB>owner title"
 //   lrows TITLE              rows of its list view 1000: "i<TAB>col0..col4<TAB>checked=0|1"
 //   ltick TITLE I 0|1        clear or tick the check box of row I of that list
 //   link                     click the firmware link of the KV-xR page
@@ -298,6 +299,17 @@ void Command(const std::string& line) {
     }
     for (HWND c = GetWindow(w, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
       printf("%d\t%s\n", GetDlgCtrlID(c), Narrow(TextOf(c)).c_str());
+  } else if (op == "zorder") {
+    DWORD pid = 0;
+    if (main) GetWindowThreadProcessId(main, &pid);
+    for (HWND w = GetWindow(GetDesktopWindow(), GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) {
+      DWORD p = 0;
+      GetWindowThreadProcessId(w, &p);
+      if (p != pid) continue;
+      HWND owner = GetWindow(w, GW_OWNER);
+      printf("%s\t%d\t%d\t%s\n", Narrow(TextOf(w)).c_str(), IsWindowVisible(w) ? 1 : 0, IsWindowEnabled(w) ? 1 : 0,
+             owner ? Narrow(TextOf(owner)).c_str() : "-");
+    }
   } else if (op == "ontop") {
     HWND w = main ? TopWindow(Wide(Rest(in)), main) : nullptr;
     if (!w) {
@@ -308,7 +320,8 @@ void Command(const std::string& line) {
     GetWindowRect(w, &r);
     POINT centre = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
     HWND at = WindowFromPoint(centre);
-    printf("ontop=%d\n", at && GetAncestor(at, GA_ROOT) == w ? 1 : 0);
+    HWND root = at ? GetAncestor(at, GA_ROOT) : nullptr;
+    printf("ontop=%d\t%s\n", root == w ? 1 : 0, root ? Narrow(TextOf(root)).c_str() : "-");
   } else if (op == "ctls" || op == "wrect") {
     std::wstring title = Wide(Rest(in));
     HWND w = main ? TopWindow(title, main) : nullptr;

@@ -132,7 +132,8 @@ drv syscmd 32784
 wait_for 5000 is_present "$REC"
 check "system menu opens the recovery dialog" "present" "$(present "$REC")"
 check "the hint is shown while nothing is found" "present" "$(present "$HINT")"
-check "the hint is in front of the dialog" "ontop=1" "$(one ontop "$HINT")"
+v ontop "$HINT"
+check "the hint is in front of the dialog" "ontop=1" "${V%%$'\t'*}"
 check "the hint's text" "Connect KV-xR devices to recover, and they will be discovered automatically." \
   "$(ctl_in "$HINT" -1 text)"
 check "the list starts empty" "0" "$(rec_count)"
@@ -336,7 +337,8 @@ sim remove "$mac_s3"
 drv syscmd 32784
 wait_for 5000 is_present "$REC"
 sleep 0.5
-check "150 %: the hint is in front of the dialog" "ontop=1" "$(one ontop "$HINT")"
+v ontop "$HINT"
+check "150 %: the hint is in front of the dialog" "ontop=1" "${V%%$'\t'*}"
 screen 44-recovery-hint-150
 sim add model=KV1R segment=A stuck=1 loader=stream
 mac_s2=${SIMOUT[0]#mac=}
