@@ -59,7 +59,7 @@ class DlgFwUpdate : public DialogBase {
     if (manager_) manager_->Advise(sink_.get(), true);
     const disc::VersionPair& v = record_->GetVersion();
     SetItemText(IDC_FW_CURRENT, VersionText(v.major, v.minor));
-    SetItemText(IDC_FW_LATEST, VersionText(NewestFirmware().version.major, NewestFirmware().version.minor));
+    SetItemText(IDC_FW_LATEST, VersionText(LastAcceptedFirmware().version.major, LastAcceptedFirmware().version.minor));
     SetItemText(IDC_FW_RESULT, L"");
     Sync();
     return true;
@@ -102,7 +102,7 @@ class DlgFwUpdate : public DialogBase {
     int32_t r = -100;
     if (FindLibraryDevice(record_.get(), device)) {
       KVxR_WCHAR version[200] = {};
-      const FirmwareFile& file = NewestFirmware();
+      const FirmwareFile& file = LastAcceptedFirmware();
       std::wstring path = W(file.path);
       KVxR_SetFirmwareFile(path.c_str(), version, 200);
       device_ = device;
@@ -151,6 +151,14 @@ class DlgFwUpdate : public DialogBase {
                                               : std::wstring(L"The library reported a failure.");
       why[0] = static_cast<wchar_t>(towupper(why[0]));
       SetItemText(IDC_FW_RESULT, why);
+    }
+    if (steps_.step() == FwUpdateSteps::kWaiting && !told_) {
+      told_ = true;
+      SetItemText(IDC_FW_RESULT, steps_.status() == 0
+                                     ? L"The device already had this firmware; nothing was written. Waiting for "
+                                       L"the device to start again..."
+                                     : L"The firmware was written and verified. Waiting for the device to start "
+                                       L"again...");
     }
     if (steps_.step() == FwUpdateSteps::kUpdating) told_ = false;
     if (steps_.TakeScans() > 0 && manager_) manager_->Scan();

@@ -11,6 +11,7 @@
 #include "app/logic/comeback.h"
 #include "app/logic/device_line.h"
 #include "app/logic/firmware_choice.h"
+#include "app/logic/fw_update_steps.h"
 #include "app/logic/wink_rule.h"
 #include "app/progress_dlg.h"
 #include "app/resource.h"
@@ -181,8 +182,9 @@ bool KvxrPage::OnNotify(NMHDR* header, LRESULT& result) {
     // Keep the record alive through the dialog: the list may drop its row.
     Ref<disc::IDeviceInfo> keep = record_;
     if (keep) {
-      RunFirmwareUpdate(hwnd(), keep.get());
-      UpdateControls();
+      // Updated but not seen again: the row would show a device that is gone.
+      if (RunFirmwareUpdate(hwnd(), keep.get()) == kFwUpdatedNotSeen) RemoveFromList(keep.get());
+      else UpdateControls();
     }
     result = 0;
     return true;

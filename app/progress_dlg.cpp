@@ -26,6 +26,7 @@ void ProgressCtrl2::SetFormat(const std::wstring& format, bool leftAligned) {
   format_ = format;
   leftAligned_ = leftAligned;
   if (hwnd_) InvalidateRect(hwnd_, nullptr, TRUE);
+  Publish();
 }
 
 void ProgressCtrl2::SetPos(uint32_t position) {
@@ -37,6 +38,17 @@ void ProgressCtrl2::SetPos(uint32_t position) {
     InvalidateRect(hwnd_, nullptr, TRUE);
     UpdateWindow(hwnd_);
   }
+  Publish();
+}
+
+void ProgressCtrl2::Publish() {
+  // The bar paints its text itself; its window text carries the same for
+  // screen readers and for tools that read windows.
+  if (!hwnd_) return;
+  std::wstring text = Text();
+  if (text == published_) return;
+  published_ = text;
+  SetWindowTextW(hwnd_, text.c_str());
 }
 
 std::wstring ProgressCtrl2::Text() const {
@@ -78,6 +90,9 @@ void ProgressCtrl2::Paint(HDC dc) {
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &t, flags);
   RestoreDC(dc, saved);
   if (old) SelectObject(dc, old);
+  // The rest of the bar has the dialog's own colour: a frame shows how far
+  // the bar reaches.
+  FrameRect(dc, &r, GetSysColorBrush(COLOR_BTNSHADOW));
 }
 
 LRESULT CALLBACK ProgressCtrl2::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {

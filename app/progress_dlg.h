@@ -33,6 +33,7 @@ class ProgressCtrl2 {
   void EraseBackground(HDC dc);
   void Paint(HDC dc);
   std::wstring Text() const;
+  void Publish();
 
   HWND hwnd_ = nullptr;
   uint32_t upper_ = 100;
@@ -41,6 +42,7 @@ class ProgressCtrl2 {
   std::wstring format_ = L"%ld%%";
   bool leftAligned_ = false;
   bool firstPaintPending_ = true;
+  std::wstring published_;
 };
 
 // Modal; 1 when the record was reported again with the new settings (as the

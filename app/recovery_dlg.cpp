@@ -34,6 +34,7 @@ class HintDlg : public DialogBase {
 };
 
 class RecoveryModeDlg;
+constexpr UINT kShowHint = WM_APP + 1;
 // The library's recovery callback finds the dialog here.
 RecoveryModeDlg* g_dialog = nullptr;
 
@@ -47,6 +48,47 @@ std::wstring MacText(const uint8_t m[6]) {
   wchar_t buf[32];
   swprintf(buf, 32, L"%02X-%02X-%02X-%02X-%02X-%02X", m[0], m[1], m[2], m[3], m[4], m[5]);
   return buf;
+}
+
+struct ListColumn {
+  const wchar_t* title;
+  int width;  // pixels at 96 dots per inch; 0 hidden
+  const wchar_t* widest;
+};
+
+// Each shown column as wide as its width scaled to the display, and at least
+// as wide as its title and its widest text in the list's font; the last one
+// takes the rest of the list.
+void ColumnWidths(HWND list, const ListColumn* columns, size_t n, int* widths) {
+  HDC dc = GetDC(list);
+  int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSX) : 96;
+  HGDIOBJ old = dc ? SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0))) : nullptr;
+  auto textWidth = [dc](const wchar_t* t) {
+    SIZE size = {};
+    if (dc && t[0]) GetTextExtentPoint32W(dc, t, static_cast<int>(wcslen(t)), &size);
+    return static_cast<int>(size.cx);
+  };
+  // The cell's margins, and in the first column the check box.
+  const int pad = MulDiv(14, dpi, 96);
+  const int box = GetSystemMetrics(SM_CXSMICON) + MulDiv(4, dpi, 96);
+  int used = 0;
+  for (size_t i = 0; i < n; ++i) {
+    widths[i] = columns[i].width;
+    if (widths[i] == 0) continue;
+    int title = textWidth(columns[i].title), widest = textWidth(columns[i].widest);
+    int need = (title > widest ? title : widest) + pad + (i == 0 ? box : 0);
+    widths[i] = MulDiv(widths[i], dpi, 96);
+    if (widths[i] < need) widths[i] = need;
+    if (i + 1 < n) used += widths[i];
+  }
+  if (dc) {
+    SelectObject(dc, old);
+    ReleaseDC(list, dc);
+  }
+  RECT client = {};
+  GetClientRect(list, &client);
+  int rest = client.right - GetSystemMetrics(SM_CXVSCROLL) - used;
+  if (n > 0 && rest > widths[n - 1]) widths[n - 1] = rest;
 }
 
 class RecoveryModeDlg : public DialogBase {
@@ -80,28 +122,32 @@ class RecoveryModeDlg : public DialogBase {
     if (small) SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
     ListView_SetExtendedListViewStyle(List(), LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT |
                                                   LVS_EX_INFOTIP);
-    struct Column {
-      const wchar_t* title;
-      int width;
-    };
-    const Column columns[] = {
-        {L"Device type", 100}, {L"IP Address", 95}, {L"Physical address", 110}, {L"Version", 0}, {L"Status", 150}};
+    // The widths are for 96 dots per inch and the dialog font; a larger
+    // font or scaling widens a column to its title and its widest text
+    // (hidden columns stay hidden), and "Status" takes what is left.
+    const ListColumn columns[] = {{L"Device type", 100, L"KV-xR"},
+                              {L"IP Address", 95, L"888.888.888.888"},
+                              {L"Physical address", 110, L"DD-DD-DD-DD-DD-DD"},
+                              {L"Version", 0, L""},
+                              {L"Status", 150, L"Already up-to-date."}};
+    int widths[5];
+    ColumnWidths(List(), columns, 5, widths);
     for (int i = 0; i < 5; ++i) {
       LVCOLUMNW col = {};
       col.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
       col.fmt = LVCFMT_LEFT;
-      col.cx = columns[i].width;
+      col.cx = widths[i];
       col.pszText = const_cast<wchar_t*>(columns[i].title);
       col.iSubItem = i;
       ListView_InsertColumn(List(), i, &col);
     }
     KVxR_WCHAR version[1024] = {};
-    std::wstring path = W(NewestFirmware().path);
+    std::wstring path = W(LastAcceptedFirmware().path);
     KVxR_SetFirmwareFile(path.c_str(), version, 1024);
     g_dialog = this;
     KVxR_SetRecoveryMode(1, OnRecovery);
-    if (!hint_.hwnd() && hint_.Create(IDD_RECOVERY_HINT, hwnd())) CenterOnOwner(hint_.hwnd());
-    if (hint_.hwnd() && list_.rows().empty()) ShowWindow(hint_.hwnd(), SW_SHOWNOACTIVATE);
+    // The hint is placed beside this dialog once the dialog has its place.
+    PostMessageW(hwnd(), kShowHint, 0, 0);
     UpdateRecover();
     return true;
   }
@@ -116,6 +162,14 @@ class RecoveryModeDlg : public DialogBase {
       return true;
     }
     return false;
+  }
+
+  bool OnMessage(UINT msg, WPARAM, LPARAM, LRESULT& result) override {
+    if (msg != kShowHint) return false;
+    if (!hint_.hwnd() && hint_.Create(IDD_RECOVERY_HINT, hwnd())) PlaceHint();
+    if (hint_.hwnd() && list_.rows().empty()) ShowWindow(hint_.hwnd(), SW_SHOWNOACTIVATE);
+    result = 0;
+    return true;
   }
 
   bool OnNotify(NMHDR* header, LRESULT& result) override {
@@ -140,6 +194,28 @@ class RecoveryModeDlg : public DialogBase {
   }
 
   HWND List() const { return Item(IDC_DEVICE_LIST); }
+
+  // Centred under this dialog, or over it when there is no room below or
+  // above: a window on top of its owner is not kept there everywhere (Wine
+  // raises the owner over it), and a hint under the dialog would not be read.
+  void PlaceHint() {
+    HWND hint = hint_.hwnd();
+    RECT me, it;
+    GetWindowRect(hwnd(), &me);
+    GetWindowRect(hint, &it);
+    MONITORINFO mi = {};
+    mi.cbSize = sizeof mi;
+    GetMonitorInfoW(MonitorFromWindow(hwnd(), MONITOR_DEFAULTTONEAREST), &mi);
+    int cx = it.right - it.left, cy = it.bottom - it.top;
+    int x = me.left + ((me.right - me.left) - cx) / 2;
+    int y;
+    if (me.bottom + cy <= mi.rcWork.bottom) y = me.bottom;
+    else if (me.top - cy >= mi.rcWork.top) y = me.top - cy;
+    else return CenterOnOwner(hint);
+    if (x + cx > mi.rcWork.right) x = mi.rcWork.right - cx;
+    if (x < mi.rcWork.left) x = mi.rcWork.left;
+    SetWindowPos(hint, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
 
   void AddRow(int row) {
     LVITEMW item = {};

@@ -96,14 +96,16 @@ void RecoveryList::SetChecked(size_t row, bool checked) {
 size_t RecoveryList::RecoverableCount() const {
   size_t n = 0;
   for (const RecoveryRow& r : rows_)
-    if (r.checked && r.ready && !r.done) ++n;
+    if (r.checked && r.ready && !r.done && !r.programming) ++n;
   return n;
 }
 
 std::vector<int32_t> RecoveryList::StartRecover() {
   std::vector<int32_t> handles;
   for (RecoveryRow& r : rows_) {
-    if (!r.checked) continue;
+    // A unit being programmed is not resumed again: the library would refuse,
+    // and the row would stop counting as programming while it still is.
+    if (!r.checked || r.programming) continue;
     r.programming = true;
     handles.push_back(r.handle);
   }

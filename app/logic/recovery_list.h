@@ -41,7 +41,8 @@ class RecoveryList {
 
   // The check box of a row changed (the list's item-changed notification).
   void SetChecked(size_t row, bool checked);
-  // Rows that "Recover" would start: ticked, ready and not done.
+  // Rows that "Recover" would start: ticked, ready, not done and not being
+  // programmed already.
   size_t RecoverableCount() const;
   // "Recover": the handles to resume; each row is marked programming until
   // its resume is refused (Refused) or the unit ends.

@@ -149,6 +149,26 @@ TEST(RecoveryListTest, TheBatchEndsOnlyWhenTheLastProgrammingUnitEnds) {
   EXPECT_FALSE(l.rows()[0].checked);
 }
 
+TEST(RecoveryListTest, RecoverAgainWhileAUnitIsProgrammedLeavesIt) {
+  RecoveryList l;
+  l.OnEvent(1, kUnitA, 1, 0);
+  l.OnEvent(2, kUnitB, 1, 0);
+  l.OnEvent(1, u"", 3, 0);
+  l.SetChecked(0, true);
+  ASSERT_EQ(l.StartRecover(), std::vector<int32_t>{1});
+  EXPECT_EQ(l.RecoverableCount(), 0u) << "the ticked unit is being programmed";
+  // Another unit becomes ready and is ticked: only it is resumed.
+  l.OnEvent(2, u"", 3, 0);
+  l.SetChecked(1, true);
+  EXPECT_EQ(l.RecoverableCount(), 1u);
+  EXPECT_EQ(l.StartRecover(), std::vector<int32_t>{2});
+  EXPECT_TRUE(l.rows()[0].programming);
+  // The first one's end does not end the batch while the second programs.
+  EXPECT_FALSE(l.OnEvent(1, u"", 5, 1).batchEnded);
+  EXPECT_TRUE(l.rows()[1].checked);
+  EXPECT_TRUE(l.OnEvent(2, u"", 5, 1).batchEnded);
+}
+
 TEST(RecoveryListTest, ExitCountsEveryUnitNotRecovered) {
   RecoveryList l;
   EXPECT_EQ(l.NotDoneCount(), 0u);

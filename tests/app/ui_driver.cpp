@@ -16,6 +16,13 @@
 //   cmd ID                   post a command to the main window
 //   syscmd ID                post a system command to the main window
 //   top TITLE                visible top-level window of the program with that title: texts of its children
+//   ctls TITLE               the same with each child's state: "id<TAB>text<TAB>enabled=0|1<TAB>visible=0|1"
+//   wrect TITLE              that window "x y w h" on the screen ("missing" when there is none)
+//   ontop TITLE              "ontop=1" when the window is what the screen shows at its centre
+//   zorder                   the program's top-level windows, topmost first: "title<TAB>visible<TAB>enabled<TAB>owner title"
+//   lrows TITLE              rows of its list view 1000: "i<TAB>col0..col4<TAB>checked=0|1"
+//   ltick TITLE I 0|1        clear or tick the check box of row I of that list
+//   link                     click the firmware link of the KV-xR page
 //   close TITLE              press OK in that window
 //   press ID TITLE           press the button ID (6 Yes, 7 No) in that window
 //   focus                    the program's focused control: "id=N parent=N" (0 when none)
@@ -293,6 +300,101 @@ void Command(const std::string& line) {
     }
     for (HWND c = GetWindow(w, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
       printf("%d\t%s\n", GetDlgCtrlID(c), Narrow(TextOf(c)).c_str());
+  } else if (op == "zorder") {
+    DWORD pid = 0;
+    if (main) GetWindowThreadProcessId(main, &pid);
+    for (HWND w = GetWindow(GetDesktopWindow(), GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) {
+      DWORD p = 0;
+      GetWindowThreadProcessId(w, &p);
+      if (p != pid) continue;
+      HWND owner = GetWindow(w, GW_OWNER);
+      printf("%s\t%d\t%d\t%s\n", Narrow(TextOf(w)).c_str(), IsWindowVisible(w) ? 1 : 0, IsWindowEnabled(w) ? 1 : 0,
+             owner ? Narrow(TextOf(owner)).c_str() : "-");
+    }
+  } else if (op == "ontop") {
+    HWND w = main ? TopWindow(Wide(Rest(in)), main) : nullptr;
+    if (!w) {
+      printf("missing\n");
+      return;
+    }
+    RECT r = {};
+    GetWindowRect(w, &r);
+    POINT centre = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    HWND at = WindowFromPoint(centre);
+    HWND root = at ? GetAncestor(at, GA_ROOT) : nullptr;
+    printf("ontop=%d\t%s\n", root == w ? 1 : 0, root ? Narrow(TextOf(root)).c_str() : "-");
+  } else if (op == "ctls" || op == "wrect") {
+    std::wstring title = Wide(Rest(in));
+    HWND w = main ? TopWindow(title, main) : nullptr;
+    if (!w) {
+      printf("missing\n");
+      return;
+    }
+    if (op == "wrect") {
+      RECT r = {};
+      GetWindowRect(w, &r);
+      printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+      return;
+    }
+    for (HWND c = GetWindow(w, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+      printf("%d\t%s\tenabled=%d\tvisible=%d\n", GetDlgCtrlID(c), Narrow(TextOf(c)).c_str(),
+             IsWindowEnabled(c) ? 1 : 0, IsWindowVisible(c) ? 1 : 0);
+  } else if (op == "lrows" || op == "ltick") {
+    std::string rest = Rest(in);
+    int row = -1, on = 0;
+    if (op == "ltick") {
+      // "ltick TITLE I 0|1": the title may hold blanks; the numbers are last.
+      for (int* word : {&on, &row}) {
+        while (!rest.empty() && rest.back() == ' ') rest.pop_back();
+        size_t blank = rest.find_last_of(' ');
+        if (blank == std::string::npos) {
+          printf("usage\n");
+          return;
+        }
+        *word = atoi(rest.c_str() + blank + 1);
+        rest.erase(blank);
+      }
+      while (!rest.empty() && rest.back() == ' ') rest.pop_back();
+    }
+    HWND w = main ? TopWindow(Wide(rest), main) : nullptr;
+    HWND list = w ? GetDlgItem(w, 1000) : nullptr;
+    if (!list) {
+      printf("missing\n");
+      return;
+    }
+    if (op == "ltick") {
+      // What a click on the check box does: the state image changes and the
+      // dialog hears of it through the list's item-changed notification.
+      Remote r(list, sizeof(LVITEMW));
+      LVITEMW it = {};
+      it.stateMask = LVIS_STATEIMAGEMASK;
+      it.state = INDEXTOSTATEIMAGEMASK(on ? 2 : 1);
+      r.Write(0, &it, sizeof it);
+      LRESULT ok = SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(r.at(0)));
+      printf("ok=%d\n", ok ? 1 : 0);
+      return;
+    }
+    int n = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < n; ++i) {
+      UINT state = static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, i, LVIS_STATEIMAGEMASK));
+      printf("%d", i);
+      for (int c = 0; c < 5; ++c) printf("\t%s", Narrow(RowText(list, i, c)).c_str());
+      printf("\tchecked=%d\n", (state >> 12) == 2 ? 1 : 0);
+    }
+  } else if (op == "link") {
+    HWND page = main ? KvxrPage(main) : nullptr;
+    HWND link = page ? GetDlgItem(page, 1017) : nullptr;
+    if (!link || !IsWindowVisible(link)) {
+      printf("missing\n");
+      return;
+    }
+    // A click on the link's text; posted, because it opens a modal dialog.
+    RECT r = {};
+    GetClientRect(link, &r);
+    LPARAM at = MAKELPARAM(8, (r.bottom - r.top) / 2);
+    PostMessageW(link, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(link, WM_LBUTTONUP, 0, at);
+    printf("posted\n");
   } else if (op == "press") {
     int id = 0;
     in >> id;

@@ -63,6 +63,8 @@ kill -0 "$spid" 2>/dev/null || { cat "$work/wineserver.log" >&2; echo "ui_test: 
 # A virtual desktop: Wine draws captions and frames itself, as on Windows.
 $wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
 $wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+# Display scaling: 100 % unless asked (QS_UI_DPI, 144 for 150 %).
+$wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "${QS_UI_DPI:-96}" /f >/dev/null 2>&1
 # The desktop process started by reg ran without it: start over.
 "$wineserver" -k >/dev/null 2>&1
 sleep 1
@@ -99,8 +101,26 @@ sim_field() {  # mac key
 }
 
 # ---- the driver, one command a line ----
-coproc DRV { cd "$(dirname "$driver")" && QS_UI_EXE="Z:${exe//\//\\}" exec $wine "$driver" 2>"$work/driver.err"; }
-dpid=$DRV_PID
+driver_start() {
+  coproc DRV { cd "$(dirname "$driver")" && QS_UI_EXE="Z:${exe//\//\\}" exec $wine "$driver" 2>>"$work/driver.err"; }
+  dpid=$DRV_PID
+}
+driver_start
+# Display scaling takes effect for processes started afterwards: the driver and
+# Wine's own processes start again (programs of the test must be ended first).
+set_dpi() {  # 96 | 144 ...
+  echo quit >&"${DRV[1]}" 2>/dev/null
+  wait "$dpid" 2>/dev/null
+  $wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+  "$wineserver" -k >/dev/null 2>&1
+  sleep 1
+  if ! kill -0 "$spid" 2>/dev/null; then
+    "$wineserver" -f -p >>"$work/wineserver.log" 2>&1 &
+    spid=$!
+    sleep 0.5
+  fi
+  driver_start
+}
 OUT=()
 drv() {
   OUT=()
