@@ -48,13 +48,13 @@ run_suite() {  # name, build dir, parallel jobs
 
 # Most tests wait on the network and time-outs, not on the processor: the
 # native and sanitized suites run side by side, then the Windows one.
-run_suite native $br/native 2 &
+run_suite native $br/native 3 &
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite asan $br/asan 2 &
 wait
 # Each test network gets its own copy of the prefix (scripts/wine-run.sh), so
 # the Windows tests too run side by side.
-QS_WINE_TEMPLATE=$WINEPREFIX run_suite windows "$windir" 3
+QS_WINE_TEMPLATE=$WINEPREFIX run_suite windows "$windir" 4
 
 echo "total time: $(( $(date +%s) - start )) s"
 python3 scripts/summarize.py "$results/native" "$results/asan" "$results/windows"

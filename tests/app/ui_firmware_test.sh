@@ -233,7 +233,7 @@ if open_fw; then
   check "Close disabled while updating" "0" "$(ctl_in "$FW" 2 enabled)"
   wait_for 20000 bar_is "Failed to update firmware"
   check "the bar tells the failure" "Failed to update firmware" "$(ctl_in "$FW" 1028 text)"
-  contains "the dialog tells why" "The device did not answer the restart request within 5 s (-" "$(ctl_in "$FW" 1033 text)"
+  contains "the dialog tells why" "The device sent no valid reboot challenge within 5 s (-7)." "$(ctl_in "$FW" 1033 text)"
   check "Update enabled for a new try" "1" "$(ctl_in "$FW" 1 enabled)"
   check "Close enabled after a failure" "1" "$(ctl_in "$FW" 2 enabled)"
   shot_of 31-fw-failed "$FW"

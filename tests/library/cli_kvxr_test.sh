@@ -7,7 +7,12 @@ set -u
 cli=("$@")
 fails=0
 check() {  # description, condition result
-  if [ "$2" = 0 ]; then echo "ok   $1"; else echo "FAIL $1"; fails=$((fails + 1)); fi
+  if [ "$2" = 0 ]; then echo "ok   $1"; else
+    echo "FAIL $1"
+    fails=$((fails + 1))
+    # what the last command said, to tell a wrong text from a missing one
+    [ -f "${out:-}" ] && head -n 6 "$out" | sed 's/^/  | /'
+  fi
 }
 
 exec 3<>"/dev/tcp/$QS_NET_SIM/$QS_NET_SIM_PORT" || { echo "no simulator control port"; exit 1; }
