@@ -165,14 +165,7 @@ class DlgFwUpdate : public DialogBase {
     if (steps_.endResult() != kFwNotEnded) End(steps_.endResult());
   }
 
-  void Unadvise() {
-    if (sink_) {
-      sink_->Detach();
-      if (manager_) manager_->Advise(sink_.get(), false);
-    }
-    sink_.reset();
-    manager_.reset();
-  }
+  void Unadvise() { ReleaseSink(manager_, sink_); }
 
   Ref<disc::IDeviceInfo> record_;
   int32_t device_ = 0;

@@ -184,14 +184,7 @@ class DlgProgress : public DialogBase {
     check_.NoteProbe(probeAnswered_);
   }
 
-  void Unadvise() {
-    if (sink_) {
-      sink_->Detach();
-      if (manager_) manager_->Advise(sink_.get(), false);
-    }
-    sink_.reset();
-    manager_.reset();
-  }
+  void Unadvise() { ReleaseSink(manager_, sink_); }
 
   std::wstring text_;
   Ref<disc::IDeviceInfo> record_;

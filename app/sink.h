@@ -24,4 +24,16 @@ class DiscoverSink : public disc::IDiscoverySink {
 template <class Owner>
 using DiscoverSinkObject = RCObject2<DiscoverSink<Owner>>;
 
+// Unregisters the sink and gives both references back; detached first, so
+// that nothing reaches the owner once it has gone.
+template <class Owner>
+void ReleaseSink(Ref<disc::IDevMgr>& manager, Ref<DiscoverSinkObject<Owner>>& sink) {
+  if (sink) {
+    sink->Detach();
+    if (manager) manager->Advise(sink.get(), false);
+  }
+  sink.reset();
+  manager.reset();
+}
+
 }  // namespace qs::app

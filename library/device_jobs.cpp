@@ -16,7 +16,7 @@ int32_t LookUpForDeviceJob(int32_t handle, DeviceRecord* out) {
   return LookUpDevice(handle, out);
 }
 
-int32_t StartDeviceJob(const DeviceRecord& r, int32_t handle, const DeviceJob& spec, KVxR_UpdateCallback cb) {
+int32_t StartDeviceJob(const DeviceRecord& r, int32_t handle, const DeviceJob& wanted, KVxR_UpdateCallback cb) {
   const fw::ProgramBytes program = RamProgramBytes();
   if (!IsInitialised() || !program.data) return KVXR_NOT_CREATED;
   fw::UpdateJobConfig c;
@@ -24,10 +24,10 @@ int32_t StartDeviceJob(const DeviceRecord& r, int32_t handle, const DeviceJob& s
   c.adapter = net::AdapterRecord{r.interfaceAddress, r.interfaceNetmask, r.interfaceDhcp};
   std::copy(r.mac, r.mac + 6, c.mac);
   std::copy(r.hardwareId, r.hardwareId + 16, c.deviceId);
-  c.work = spec.work;
-  c.image = spec.image;
-  c.productData = spec.productData;
-  c.productBuffer = spec.buffer;
+  c.work = wanted.work;
+  c.image = wanted.image;
+  c.productData = wanted.productData;
+  c.productBuffer = wanted.buffer;
   c.program = program;
   Ref<fw::IProgrammerEx> job;
   if (!fw::CreateUpdateJob(c, JobLogSink().get(), &job)) return KVXR_NOT_CREATED;

@@ -31,6 +31,6 @@ int32_t LookUpForDeviceJob(int32_t handle, DeviceRecord* out);
 // KVXR_OK once the job runs; -102 when it could not be made or started (also
 // without a host window or a RAM program, since nothing could be reported or
 // no boot loader served).
-int32_t StartDeviceJob(const DeviceRecord& r, int32_t handle, const DeviceJob& spec, KVxR_UpdateCallback cb);
+int32_t StartDeviceJob(const DeviceRecord& r, int32_t handle, const DeviceJob& wanted, KVxR_UpdateCallback cb);
 
 }  // namespace qs::kvxr

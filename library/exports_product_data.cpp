@@ -16,11 +16,11 @@ int32_t StartRead(int32_t handle, KVxR_ProductDataCallback cb) {
   DeviceRecord r;
   int32_t st = LookUpForDeviceJob(handle, &r);
   if (st != KVXR_OK) return st;
-  DeviceJob spec;
-  spec.work = qs::fw::StreamWork::ReadProductData;
-  spec.buffer = qs::fw::NewProductDataBuffer();
-  if (!spec.buffer || !AddProductDataRead(handle, spec.buffer.get(), cb)) return KVXR_NOT_CREATED;
-  st = StartDeviceJob(r, handle, spec, &OnProductDataRecord);
+  DeviceJob job;
+  job.work = qs::fw::StreamWork::ReadProductData;
+  job.buffer = qs::fw::NewProductDataBuffer();
+  if (!job.buffer || !AddProductDataRead(handle, job.buffer.get(), cb)) return KVXR_NOT_CREATED;
+  st = StartDeviceJob(r, handle, job, &OnProductDataRecord);
   if (st != KVXR_OK) RemoveProductDataRead(handle);
   return st;
 }
@@ -29,9 +29,9 @@ int32_t StartErase(int32_t handle) {
   DeviceRecord r;
   int32_t st = LookUpForDeviceJob(handle, &r);
   if (st != KVXR_OK) return st;
-  DeviceJob spec;
-  spec.work = qs::fw::StreamWork::EraseProductData;
-  return StartDeviceJob(r, handle, spec, nullptr);  // its end reaches nobody
+  DeviceJob job;
+  job.work = qs::fw::StreamWork::EraseProductData;
+  return StartDeviceJob(r, handle, job, nullptr);  // its end reaches nobody
 }
 
 }  // namespace

@@ -17,10 +17,10 @@ int32_t StartUpdate(int32_t handle, KVxR_UpdateCallback cb) {
   if (st != KVXR_OK) return st;
   qs::fw::CurrentFirmware fw = qs::fw::GetCurrentFirmware();
   if (!fw.image) return KVXR_NO_FIRMWARE;
-  DeviceJob spec;
-  spec.image = fw.image;
-  spec.productData = WantsProductData(fw.major, fw.minor);
-  return StartDeviceJob(r, handle, spec, cb);
+  DeviceJob job;
+  job.image = fw.image;
+  job.productData = WantsProductData(fw.major, fw.minor);
+  return StartDeviceJob(r, handle, job, cb);
 }
 
 }  // namespace

@@ -259,9 +259,9 @@ TEST_F(Jobs, AFloodOfForgedAnnouncesHoldsBackNoRealDeviceAndNoThreads) {
   ASSERT_EQ(access(forger.c_str(), X_OK), 0) << forger;
   std::vector<std::string> real;
   for (int i = 0; i < 12; ++i) {
-    char spec[96];
-    std::snprintf(spec, sizeof spec, "model=KV%dR segment=%s version=3.%d", 1 + i % 3, i % 2 ? "B" : "A", i);
-    real.push_back(sim_.AddDevice(spec));
+    char settings[96];
+    std::snprintf(settings, sizeof settings, "model=KV%dR segment=%s version=3.%d", 1 + i % 3, i % 2 ? "B" : "A", i);
+    real.push_back(sim_.AddDevice(settings));
     ASSERT_FALSE(real.back().empty());
   }
   std::string out = "/tmp/qs-forger." + std::to_string(getpid());
