@@ -14,21 +14,7 @@ check() {  # description, condition result
 pfx=""
 case "$*" in *wine-run.sh*) pfx="Z:" ;; esac
 
-exec 3<>"/dev/tcp/$QS_NET_SIM/$QS_NET_SIM_PORT" || { echo "no simulator control port"; exit 1; }
-sim() {  # one control line; its reply lines on stdout; status 0 on OK
-  printf '%s\n' "$*" >&3
-  local line
-  while IFS= read -r -t 10 line <&3; do
-    line=${line%$'\r'}
-    case "$line" in
-      OK) return 0 ;;
-      ERR*) echo "$line" >&2; return 1 ;;
-      *) echo "$line" ;;
-    esac
-  done
-  return 1
-}
-field() { sim show "$1" | sed -n "s/^$2=//p"; }
+. "$(dirname "$0")/../support/sim_control.sh"
 # Polls a device's field until it has the value (at most s seconds).
 wait_field() {  # mac, key, value, seconds
   local i

@@ -15,23 +15,10 @@ check() {  # description, condition result
   fi
 }
 
-exec 3<>"/dev/tcp/$QS_NET_SIM/$QS_NET_SIM_PORT" || { echo "no simulator control port"; exit 1; }
+. "$(dirname "$0")/../support/sim_control.sh"
 # Read the whole reply before looking at it: a reader that stops early would
 # leave lines for the next command.
 shown() { local s; s=$(sim show "$1"); grep -qx "$2" <<<"$s"; }
-sim() {  # one control line; its reply lines on stdout; status 0 on OK
-  printf '%s\n' "$*" >&3
-  local line
-  while IFS= read -r -t 10 line <&3; do
-    line=${line%$'\r'}
-    case "$line" in
-      OK) return 0 ;;
-      ERR*) echo "$line" >&2; return 1 ;;
-      *) echo "$line" ;;
-    esac
-  done
-  return 1
-}
 run() {  # expected status, output file, arguments...
   local want=$1 out=$2; shift 2
   timeout 120 "${cli[@]}" "$@" >"$out" 2>&1
@@ -43,7 +30,6 @@ run() {  # expected status, output file, arguments...
 prefixed() {  # command, file
   ! sed 's/\r$//' "$2" | grep -vE "^(quillscan-cli $1: |usage: quillscan-cli $1 |  )" | grep -q .
 }
-field() { sim show "$1" | sed -n "s/^$2=//p"; }
 out=$(mktemp /tmp/qs-cli-kvxr.XXXXXX)
 err=$(mktemp /tmp/qs-cli-kvxr.XXXXXX)
 trap 'rm -f "$out" "$err"' EXIT
