@@ -14,6 +14,7 @@
 #include "app/win_text.h"
 #include "app/window_util.h"
 #include "library/KV-xR_update.h"
+#include "library/status_text.h"
 
 namespace qs::app {
 
@@ -113,7 +114,7 @@ class DlgFwUpdate : public DialogBase {
       if (g_active == this) g_active = nullptr;
       ShowMessage(hwnd(),
                   L"Failed to start firmware update.\n\n" +
-                      FromAnsi(UpdateStartMeaning(r)) + L" (" + std::to_wstring(r) + L")",
+                      FromAnsi(kvxr::StatusMeaning(kvxr::Call::UpdateFirmware, r)) + L" (" + std::to_wstring(r) + L")",
                   MB_OK | MB_ICONERROR);
       return;
     }
@@ -146,7 +147,7 @@ class DlgFwUpdate : public DialogBase {
     if (steps_.finished() && !steps_.succeeded() && steps_.step() == FwUpdateSteps::kIdle && !told_) {
       // The bar says that it failed; this line says why.
       told_ = true;
-      std::wstring why = steps_.status() != 0 ? FromAnsi(UpdateResultMeaning(steps_.status())) + L" (" +
+      std::wstring why = steps_.status() != 0 ? FromAnsi(kvxr::StatusMeaning(kvxr::Call::UpdateResult, steps_.status())) + L" (" +
                                                     std::to_wstring(steps_.status()) + L")."
                                               : std::wstring(L"The library reported a failure.");
       why[0] = static_cast<wchar_t>(towupper(why[0]));

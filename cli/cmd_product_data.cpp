@@ -16,6 +16,7 @@
 #include "cli/support_spinner.h"
 #include "firmware/product_data.h"
 #include "library/KV-xR_update.h"
+#include "library/status_text.h"
 #include "platform/tick.h"
 #include "runtime/bytes.h"
 
@@ -49,10 +50,7 @@ bool ReadArea(LibraryHost& host, const KvxrDevice& device, uint8_t out[fw::kProd
   std::memset(g_area, 0, sizeof g_area);
   int32_t st = KVxR_DbgReadProductData(device.handle, OnProductData);
   if (st != 0) {
-    Error(kCmd, "the read did not start: " + std::to_string(st) +
-                    (st == -100   ? ": unknown device (not in the last scan)"
-                     : st == -103 ? ": refused: recovery mode is on"
-                                  : ": the read could not be created"));
+    Error(kCmd, "the read did not start: " + kvxr::StatusText(kvxr::Call::DbgReadProductData, st));
     return false;
   }
   Spinner spinner(kCmd, "reading (the unit restarts into its boot loader and back)");

@@ -19,6 +19,7 @@
 #include "cli/support_progress.h"
 #include "cli/support_target.h"
 #include "library/KV-xR_update.h"
+#include "library/status_text.h"
 #include "platform/tick.h"
 #include "runtime/bytes.h"
 
@@ -158,7 +159,7 @@ class Recovery {
     for (const Unit& u : units_) {
       std::string where = u.address.empty() ? "not found" : "at " + u.address;
       std::string what;
-      if (u.hasStatus) what = std::to_string(u.status) + ": " + app::UpdateResultMeaning(u.status);
+      if (u.hasStatus) what = std::to_string(u.status) + ": " + kvxr::StatusMeaning(kvxr::Call::UpdateResult, u.status);
       else if (!u.wanted) what = "not asked for";
       else if (u.state == UnitState::Programming) what = "programming did not end";
       else if (u.state == UnitState::GivenUp && !u.address.empty()) what = "never ready to program";
@@ -249,7 +250,7 @@ class Recovery {
           u->hasStatus = true;
           u->status = e.event == kEventUpToDate ? 0 : e.value;
           Say(MacText(u->mac) + " at " + u->address + " ended with " + std::to_string(u->status) + ": " +
-              app::UpdateResultMeaning(u->status));
+              kvxr::StatusMeaning(kvxr::Call::UpdateResult, u->status));
           break;
       }
     }
@@ -342,7 +343,7 @@ int RunRecover(const std::vector<std::string>& args) {
   g_events.clear();
   int32_t st = KVxR_SetRecoveryMode(1, OnRecovery);
   if (st != 0) {
-    Error(kCmd, "recovery mode not switched on: " + std::to_string(st) + ": " + app::RecoveryModeMeaning(st));
+    Error(kCmd, "recovery mode not switched on: " + std::to_string(st) + ": " + kvxr::StatusMeaning(kvxr::Call::SetRecoveryMode, st));
     return kExitFailed;
   }
   rec.Say("recovery mode on with firmware " + app::VersionText(version) + "; listening for units in their boot loader");

@@ -15,6 +15,7 @@
 #include "cli/support_progress.h"
 #include "cli/support_spinner.h"
 #include "library/KV-xR_update.h"
+#include "library/status_text.h"
 #include "platform/tick.h"
 
 namespace qs::cli {
@@ -149,7 +150,7 @@ int RunUpdateCommand(const std::vector<std::string>& all) {
 
   int32_t st = KVxR_UpdateFirmware(device.handle, OnUpdate);
   if (st != 0) {
-    Error(kCmd, "the update did not start: " + std::to_string(st) + ": " + app::UpdateStartMeaning(st));
+    Error(kCmd, "the update did not start: " + std::to_string(st) + ": " + kvxr::StatusMeaning(kvxr::Call::UpdateFirmware, st));
     return kExitFailed;
   }
   int32_t status = 0;
@@ -157,7 +158,7 @@ int RunUpdateCommand(const std::vector<std::string>& all) {
     LetScansEnd(host);
     return kExitFailed;
   }
-  say("update ended with " + std::to_string(status) + ": " + app::UpdateResultMeaning(status));
+  say("update ended with " + std::to_string(status) + ": " + kvxr::StatusMeaning(kvxr::Call::UpdateResult, status));
 
   KvxrDevice back;
   bool isBack = WaitUntilBack(host, limited, device, &back);
@@ -179,7 +180,7 @@ int RunUpdateCommand(const std::vector<std::string>& all) {
     case app::UpdateVerdict::Done:
       return kExitOk;
     case app::UpdateVerdict::Failed:
-      Error(kCmd, "the update failed: " + std::to_string(status) + ": " + app::UpdateResultMeaning(status) +
+      Error(kCmd, "the update failed: " + std::to_string(status) + ": " + kvxr::StatusMeaning(kvxr::Call::UpdateResult, status) +
                       (isBack ? "; the device answers with firmware " + app::VersionText(after)
                               : "; the device was not seen again within " + std::to_string(kComeBackMs / 1000) +
                                     " s (a unit left in its boot loader is brought back with 'quillscan-cli recover')"));

@@ -3,6 +3,7 @@
 #include "app/logic/update_outcome.h"
 #include "cli/command.h"
 #include "library/KV-xR_update.h"
+#include "library/status_text.h"
 #include "platform/text.h"
 
 namespace qs::cli {
@@ -22,7 +23,7 @@ bool LoadFirmwareArgument(const char* command, const std::string& path, app::Ver
   KVxR_WCHAR text[32] = {};
   int32_t st = KVxR_SetFirmwareFile(reinterpret_cast<const KVxR_WCHAR*>(wide.c_str()), text, 32);
   if (st != 0) {
-    Error(command, path + ": " + std::to_string(st) + ": " + app::FirmwareFileMeaning(st));
+    Error(command, path + ": " + std::to_string(st) + ": " + kvxr::StatusMeaning(kvxr::Call::SetFirmwareFile, st));
     return false;
   }
   std::u16string v;

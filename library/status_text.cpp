@@ -36,7 +36,7 @@ QS_STATUS(kNotCreated, KVXR_NOT_CREATED, "the job could not be made");
 QS_STATUS(kBadAddress, KVXR_BAD_ADDRESS, "an address in the settings text is malformed");
 QS_STATUS(kInRecovery, KVXR_IN_RECOVERY, "refused while recovery mode is on");
 QS_STATUS(kNoRunningUpdate, KVXR_NO_RUNNING_UPDATE, "no update runs for the device");
-QS_STATUS(kNotFirmwareFile, KVXR_NOT_FIRMWARE_FILE, "neither a loadable Intel HEX nor a loadable S-record file");
+QS_STATUS(kNotFirmwareFile, KVXR_NOT_FIRMWARE_FILE, "the file is neither Intel HEX nor S-record");
 QS_STATUS(kNoFwInfo, KVXR_NO_FW_INFO, "no \"fw.info\" marker in 0x4000..0x4FFF");
 QS_STATUS(kBadFwInfo, KVXR_BAD_FW_INFO,
           "the \"fw.info\" text is not a JSON object with string \"model\" and \"version\"");
@@ -53,27 +53,28 @@ QS_STATUS(kRediscoveryReceiveError, KVXR_REDISCOVERY_RECEIVE_ERROR, "receive err
 QS_STATUS(kSetCfgRefused, KVXR_SETCFG_REFUSED, "the device refused the settings, or the request could not be sent");
 QS_STATUS(kSetCfgNoAck, KVXR_SETCFG_NO_ACK, "no acknowledgement from the device in time");
 QS_STATUS(kSetCfgReceiveError, KVXR_SETCFG_RECEIVE_ERROR, "receive error while waiting for the acknowledgement");
-QS_STATUS(kUpdateWritten, KVXR_UPDATE_WRITTEN, "firmware written and verified");
-QS_STATUS(kUpdateUpToDate, KVXR_UPDATE_UP_TO_DATE, "the device already had this firmware");
-QS_STATUS(kUpdateNoChallenge, KVXR_UPDATE_NO_CHALLENGE, "no reboot challenge from the device within 5 s");
+QS_STATUS(kUpdateWritten, KVXR_UPDATE_WRITTEN, "firmware written and verified; application started");
+QS_STATUS(kUpdateUpToDate, KVXR_UPDATE_UP_TO_DATE, "the device already held this firmware; application started");
+QS_STATUS(kUpdateNoChallenge, KVXR_UPDATE_NO_CHALLENGE, "the device sent no valid reboot challenge within 5 s");
 QS_STATUS(kUpdateStillDiffers, KVXR_UPDATE_STILL_DIFFERS, "a part of the firmware still differs after writing");
 QS_STATUS(kUpdateNoBootLoader, KVXR_UPDATE_NO_BOOT_LOADER, "the device's boot loader did not answer within 60 s");
-QS_STATUS(kUpdateNotStreamed, KVXR_UPDATE_NOT_STREAMED, "the boot-time program could not be offered");
-QS_STATUS(kUpdateNoWatch, KVXR_UPDATE_NO_WATCH, "the wait for the boot loader could not be set up");
+QS_STATUS(kUpdateNotStreamed, KVXR_UPDATE_NOT_STREAMED, "the RAM program could not be offered to the boot loader");
+QS_STATUS(kUpdateNoWatch, KVXR_UPDATE_NO_WATCH, "the boot loader's answer could not be watched for");
 QS_STATUS(kUpdateNoStreamJob, KVXR_UPDATE_NO_STREAM_JOB, "the programming could not be started");
 QS_STATUS(kUpdateStreamSilent, KVXR_UPDATE_STREAM_SILENT, "no word from the programming for 15 s");
-QS_STATUS(kUpdateNoConnection, KVXR_UPDATE_NO_CONNECTION, "the connection to the device failed");
-QS_STATUS(kUpdateBadDigest, KVXR_UPDATE_BAD_DIGEST, "bad or missing digest reply from the device");
+QS_STATUS(kUpdateNoConnection, KVXR_UPDATE_NO_CONNECTION, "the connection to the boot loader failed");
+QS_STATUS(kUpdateBadDigest, KVXR_UPDATE_BAD_DIGEST, "the boot loader gave a bad or no digest reply");
 QS_STATUS(kUpdateDeviceError, KVXR_UPDATE_DEVICE_ERROR, "the device reported an error while writing");
-QS_STATUS(kUpdateProductDataCheck, KVXR_UPDATE_PRODUCT_DATA_CHECK, "the device's product data failed its check");
-QS_STATUS(kUpdateProductDataRead, KVXR_UPDATE_PRODUCT_DATA_READ, "the device's product data could not be read");
-QS_STATUS(kUpdateProductDataMigration, KVXR_UPDATE_PRODUCT_DATA_MIGRATION,
-          "the device's product data could not be carried over");
-QS_STATUS(kUpdateBadRead, KVXR_UPDATE_BAD_READ, "bad or missing read reply from the device");
-QS_STATUS(kUpdateNoSocket, KVXR_UPDATE_NO_SOCKET, "the reboot socket could not be set up");
-QS_STATUS(kUpdateSendFailed, KVXR_UPDATE_SEND_FAILED, "a send to the device failed");
+QS_STATUS(kUpdateProductDataCheck, KVXR_UPDATE_PRODUCT_DATA_CHECK,
+          "the product data are invalid and cannot be rebuilt from the old configuration");
+QS_STATUS(kUpdateProductDataRead, KVXR_UPDATE_PRODUCT_DATA_READ, "the product data could not be read");
+QS_STATUS(kUpdateProductDataMigration, KVXR_UPDATE_PRODUCT_DATA_MIGRATION, "the product data could not be rebuilt");
+QS_STATUS(kUpdateBadRead, KVXR_UPDATE_BAD_READ, "the boot loader gave a bad or no read reply");
+QS_STATUS(kUpdateNoSocket, KVXR_UPDATE_NO_SOCKET, "no socket for the reboot request");
+QS_STATUS(kUpdateSendFailed, KVXR_UPDATE_SEND_FAILED,
+          "sending to the device failed, or the connection stopped taking data");
 QS_STATUS(kUpdateReceiveError, KVXR_UPDATE_RECEIVE_ERROR, "receive error while waiting for the reboot challenge");
-QS_STATUS(kUpdateNoChunk, KVXR_UPDATE_NO_CHUNK, "a part of the firmware could not be taken from the file");
+QS_STATUS(kUpdateNoChunk, KVXR_UPDATE_NO_CHUNK, "a part of the firmware image could not be taken");
 
 #undef QS_STATUS
 
@@ -155,6 +156,8 @@ std::string Join(Call call, int32_t status, const char* Status::*field, const ch
 }  // namespace
 
 std::string StatusMeaning(Call call, int32_t status) {
+  // A recovery's programming ends with the count of what it wrote.
+  if (call == Call::UpdateResult && status > KVXR_UPDATE_WRITTEN) return "programmed";
   std::string s = Join(call, status, &Status::meaning, ", or ");
   return s.empty() ? "unexpected status" : s;
 }

@@ -83,5 +83,27 @@ TEST(StatusText, EveryStatusOfACallHasAMeaning) {
   EXPECT_NE(StatusMeaning(Call::DiscoverDevices, KVXR_NO_WINDOW), "unexpected status");
 }
 
+// Every status an update can end with has words of its own: the user tells
+// them apart by the words alone.
+TEST(StatusText, EveryFinalStatusOfAnUpdateHasItsOwnMeaning) {
+  const int32_t known[] = {1, 0, -7, -9, -18, -19, -20, -21, -22, -23, -24, -25, -26, -27, -28, -29, -100, -104, -105, -107};
+  for (int32_t a : known) {
+    EXPECT_NE(StatusMeaning(Call::UpdateResult, a), "unexpected status") << a;
+    for (int32_t b : known) {
+      if (a != b) {
+        EXPECT_NE(StatusMeaning(Call::UpdateResult, a), StatusMeaning(Call::UpdateResult, b)) << a << " " << b;
+      }
+    }
+  }
+  EXPECT_EQ(StatusMeaning(Call::UpdateResult, -1), "unexpected status");
+  EXPECT_EQ(StatusMeaning(Call::UpdateResult, -106), "unexpected status");
+  EXPECT_EQ(StatusMeaning(Call::UpdateResult, 3), "programmed");  // a recovery's count
+  for (int32_t st : {-100, -200, -500, -501, -502, -503})
+    EXPECT_NE(StatusMeaning(Call::SetFirmwareFile, st), "unexpected status") << st;
+  for (int32_t st : {-100, -101, -102, -103}) EXPECT_NE(StatusMeaning(Call::UpdateFirmware, st), "unexpected status") << st;
+  EXPECT_EQ(StatusMeaning(Call::UpdateFirmware, -104), "unexpected status");
+  for (int32_t st : {-100, -102, -103}) EXPECT_NE(StatusMeaning(Call::DbgReadProductData, st), "unexpected status") << st;
+}
+
 }  // namespace
 }  // namespace qs::kvxr
