@@ -53,6 +53,25 @@ class ImageBase : public IBinaryImage {
   std::vector<Ref<IBinaryImageChunk>> chunks_;
 };
 
+// One reader's image: its own chunk type and its loaders over the reader's
+// Read (Derived is the reader).
+template <class Derived>
+class ReaderImage : public ImageBase {
+ public:
+  class Chunk : public ChunkBase {
+   public:
+    using ChunkBase::ChunkBase;
+  };
+
+  explicit ReaderImage(const std::u16string& path) : ImageBase(path) {}
+
+  // A new image with one reference for the caller, or null.
+  static IBinaryImage* Load(const std::u16string& path) { return LoadFileWith<Derived>(path); }
+  static IBinaryImage* LoadFrom(ByteSource& src, const std::u16string& path, size_t limit = kMaxImageBytes) {
+    return LoadWith<Derived>(src, path, limit);
+  }
+};
+
 template <class Image>
 IBinaryImage* ImageBase::LoadWith(ByteSource& src, const std::u16string& path, size_t limit) {
   ImageBase* img = nullptr;

@@ -74,10 +74,4 @@ bool IntellecHex::Read(ByteSource& src, ImageBuilder& builder) {
   return false;  // the text ended before the end-of-file record
 }
 
-IBinaryImage* IntellecHex::LoadFrom(ByteSource& src, const std::u16string& path, size_t limit) {
-  return LoadWith<IntellecHex>(src, path, limit);
-}
-
-IBinaryImage* IntellecHex::Load(const std::u16string& path) { return LoadFileWith<IntellecHex>(path); }
-
 }  // namespace qs::fw

@@ -10,18 +10,9 @@
 
 namespace qs::fw {
 
-class IntellecHex : public ImageBase {
+class IntellecHex : public ReaderImage<IntellecHex> {
  public:
-  class Chunk : public ChunkBase {
-   public:
-    using ChunkBase::ChunkBase;
-  };
-
-  explicit IntellecHex(const std::u16string& path) : ImageBase(path) {}
-
-  // A new image with one reference for the caller, or null.
-  static IBinaryImage* Load(const std::u16string& path);
-  static IBinaryImage* LoadFrom(ByteSource& src, const std::u16string& path, size_t limit = kMaxImageBytes);
+  using ReaderImage::ReaderImage;
 
   // One line (without terminator) into rec; false rejects the line.
   static bool ParseLine(std::string_view line, HexRecord& rec);

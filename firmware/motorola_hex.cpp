@@ -99,10 +99,4 @@ bool MotorolaHex::Read(ByteSource& src, ImageBuilder& builder) {
   return false;  // no termination record
 }
 
-IBinaryImage* MotorolaHex::LoadFrom(ByteSource& src, const std::u16string& path, size_t limit) {
-  return LoadWith<MotorolaHex>(src, path, limit);
-}
-
-IBinaryImage* MotorolaHex::Load(const std::u16string& path) { return LoadFileWith<MotorolaHex>(path); }
-
 }  // namespace qs::fw

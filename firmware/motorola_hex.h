@@ -12,18 +12,11 @@
 
 namespace qs::fw {
 
-class MotorolaHex : public ImageBase {
+class MotorolaHex : public ReaderImage<MotorolaHex> {
  public:
-  class Chunk : public ChunkBase {
-   public:
-    using ChunkBase::ChunkBase;
-  };
+  using ReaderImage::ReaderImage;
 
-  explicit MotorolaHex(const std::u16string& path) : ImageBase(path) {}
-
-  static IBinaryImage* Load(const std::u16string& path);
-  static IBinaryImage* LoadFrom(ByteSource& src, const std::u16string& path, size_t limit = kMaxImageBytes);
-
+  // One line (without terminator) into rec; false rejects the line.
   static bool ParseLine(std::string_view line, HexRecord& rec);
 
  private:

@@ -11,19 +11,6 @@
 
 namespace qs::plat {
 
-Event::~Event() { Close(); }
-
-Event::Event(Event&& o) noexcept : obj_(o.obj_) { o.obj_ = WaitObject{}; }
-
-Event& Event::operator=(Event&& o) noexcept {
-  if (this != &o) {
-    Close();
-    obj_ = o.obj_;
-    o.obj_ = WaitObject{};
-  }
-  return *this;
-}
-
 bool Event::Create(bool manualReset, bool initiallySet) {
   Close();
   int fd = eventfd(initiallySet ? 1 : 0, EFD_NONBLOCK | EFD_CLOEXEC);

@@ -10,19 +10,6 @@ namespace {
 HANDLE H(const WaitObject& o) { return reinterpret_cast<HANDLE>(o.native); }
 }  // namespace
 
-Event::~Event() { Close(); }
-
-Event::Event(Event&& o) noexcept : obj_(o.obj_) { o.obj_ = WaitObject{}; }
-
-Event& Event::operator=(Event&& o) noexcept {
-  if (this != &o) {
-    Close();
-    obj_ = o.obj_;
-    o.obj_ = WaitObject{};
-  }
-  return *this;
-}
-
 bool Event::Create(bool manualReset, bool initiallySet) {
   Close();
   HANDLE h = CreateEventW(nullptr, manualReset ? TRUE : FALSE, initiallySet ? TRUE : FALSE, nullptr);

@@ -23,6 +23,10 @@ class Sha1 {
 };
 
 // One-shot digest of a buffer.
-bool Sha1Digest(const void* data, size_t len, uint8_t out[kSha1Size]);
+inline bool Sha1Digest(const void* data, size_t len, uint8_t out[kSha1Size]) {
+  Sha1 h;
+  h.Update(data, len);
+  return h.Final(out);
+}
 
 }  // namespace qs::plat

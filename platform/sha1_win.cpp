@@ -51,10 +51,4 @@ bool Sha1::Final(uint8_t out[kSha1Size]) {
   return ok;
 }
 
-bool Sha1Digest(const void* data, size_t len, uint8_t out[kSha1Size]) {
-  Sha1 h;
-  h.Update(data, len);
-  return h.Final(out);
-}
-
 }  // namespace qs::plat

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/poll_posix.h"
+#include "platform/sockaddr_in.h"
 #include "platform/socket.h"
 #include "platform/socket_sys.h"
 #include "platform/tick.h"
@@ -21,14 +22,6 @@ namespace qs::plat {
 namespace {
 
 int Fd(sys::Handle s) { return static_cast<int>(s); }
-
-sockaddr_in Make(uint32_t address, uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(address);
-  a.sin_port = htons(port);
-  return a;
-}
 
 // Name of the interface that carries the address, or "" when none does.
 std::string DeviceFor(uint32_t address) {
@@ -47,6 +40,29 @@ std::string DeviceFor(uint32_t address) {
 }
 
 bool Again() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+
+// Polls the socket for the events asked for, with the stop object beside it:
+// kSockOk with the socket's returned events, kSockTimeout, kSockStopped or
+// kSockError. An error or hang-up is returned as ready too.
+int PollReady(sys::Handle s, short events, const WaitObject& stop, uint32_t timeoutMs, short* revents) {
+  pollfd p[2] = {{Fd(s), events, 0}, {-1, POLLIN, 0}};
+  nfds_t n = 1;
+  if (stop.valid()) {
+    p[1].fd = static_cast<int>(stop.native);
+    n = 2;
+  }
+  const uint32_t start = TickCount();
+  for (;;) {
+    int r = PollUntil(p, n, start, timeoutMs);
+    if (r < 0) return kSockError;
+    if (r == 0) return kSockTimeout;
+    if (n == 2 && (p[1].revents & POLLIN)) return kSockStopped;
+    if (p[0].revents) {
+      *revents = p[0].revents;
+      return kSockOk;
+    }
+  }
+}
 
 }  // namespace
 
@@ -75,7 +91,7 @@ bool Bind(Handle s, uint32_t address, uint16_t port, bool datagram) {
     if (setsockopt(Fd(s), SOL_SOCKET, SO_BINDTODEVICE, dev.c_str(), static_cast<socklen_t>(dev.size() + 1)) == 0)
       bindTo = kAnyAddress;  // wildcard on the device also receives its broadcasts and groups
   }
-  sockaddr_in a = Make(bindTo, port);
+  sockaddr_in a = ToSockaddr(bindTo, port);
   return bind(Fd(s), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
 }
 
@@ -108,7 +124,7 @@ bool Membership(Handle s, bool join, uint32_t group, uint32_t interfaceAddress) 
 }
 
 int SendTo(Handle s, const void* data, size_t len, uint32_t address, uint16_t port) {
-  sockaddr_in a = Make(address, port);
+  sockaddr_in a = ToSockaddr(address, port);
   ssize_t n;
   do {
     n = sendto(Fd(s), data, len, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&a), sizeof a);
@@ -125,10 +141,7 @@ int RecvFrom(Handle s, void* buf, size_t cap, SockAddr* from) {
     n = recvfrom(Fd(s), buf, cap, MSG_TRUNC, reinterpret_cast<sockaddr*>(&a), &alen);
   } while (n < 0 && errno == EINTR);
   if (n < 0) return Again() ? kSockWouldBlock : kSockError;
-  if (from) {
-    from->address = ntohl(a.sin_addr.s_addr);
-    from->port = ntohs(a.sin_port);
-  }
+  if (from) *from = FromSockaddr(a);
   if (static_cast<size_t>(n) > cap) return kSockTruncated;  // as WSAEMSGSIZE
   return static_cast<int>(n);
 }
@@ -152,7 +165,7 @@ int Recv(Handle s, void* buf, size_t cap) {
 }
 
 int ConnectStart(Handle s, uint32_t address, uint16_t port) {
-  sockaddr_in a = Make(address, port);
+  sockaddr_in a = ToSockaddr(address, port);
   if (connect(Fd(s), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return kSockOk;
   return errno == EINPROGRESS ? kSockWouldBlock : kSockError;
 }
@@ -177,54 +190,24 @@ bool LocalAddress(Handle s, SockAddr* out) {
   sockaddr_in a{};
   socklen_t alen = sizeof a;
   if (getsockname(Fd(s), reinterpret_cast<sockaddr*>(&a), &alen) != 0) return false;
-  out->address = ntohl(a.sin_addr.s_addr);
-  out->port = ntohs(a.sin_port);
+  *out = FromSockaddr(a);
   return true;
 }
 
 int Wait(Handle s, bool forWrite, Event&, const WaitObject& stop, uint32_t timeoutMs) {
-  pollfd p[2] = {{Fd(s), static_cast<short>(forWrite ? POLLOUT : POLLIN), 0}, {-1, POLLIN, 0}};
-  nfds_t n = 1;
-  if (stop.valid()) {
-    p[1].fd = static_cast<int>(stop.native);
-    n = 2;
-  }
-  const uint32_t start = TickCount();
-  for (;;) {
-    int r = PollUntil(p, n, start, timeoutMs);
-    if (r < 0) return kSockError;
-    if (r == 0) return kSockTimeout;
-    if (n == 2 && (p[1].revents & POLLIN)) return kSockStopped;
-    // An error or hang-up is ready too: the next call reports it.
-    if (p[0].revents) return kSockOk;
-  }
+  short revents = 0;
+  return PollReady(s, static_cast<short>(forWrite ? POLLOUT : POLLIN), stop, timeoutMs, &revents);
 }
 
 int WaitEither(Handle s, bool wantWrite, Event&, const WaitObject& stop, uint32_t timeoutMs, bool* readable,
                bool* writable) {
   *readable = *writable = false;
-  pollfd p[2] = {{Fd(s), static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0}, {-1, POLLIN, 0}};
-  nfds_t n = 1;
-  if (stop.valid()) {
-    p[1].fd = static_cast<int>(stop.native);
-    n = 2;
-  }
-  const uint32_t start = TickCount();
-  for (;;) {
-    int wait = -1;
-    if (timeoutMs != kInfinite) {
-      uint32_t spent = TicksSince(start);
-      wait = spent >= timeoutMs ? 0 : static_cast<int>(timeoutMs - spent);
-    }
-    int r = poll(p, n, wait);
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) return kSockError;
-    if (r == 0) return kSockTimeout;
-    if (n == 2 && (p[1].revents & POLLIN)) return kSockStopped;
-    if (p[0].revents & (POLLIN | POLLERR | POLLHUP | POLLNVAL)) *readable = true;
-    if (p[0].revents & POLLOUT) *writable = true;
-    if (*readable || *writable) return kSockOk;
-  }
+  short revents = 0;
+  int r = PollReady(s, static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), stop, timeoutMs, &revents);
+  if (r != kSockOk) return r;
+  *readable = (revents & (POLLIN | POLLERR | POLLHUP | POLLNVAL)) != 0;
+  *writable = (revents & POLLOUT) != 0;
+  return kSockOk;
 }
 
 bool SelectRead(Handle, Event&) { return true; }

@@ -4,6 +4,7 @@
 #include <mswsock.h>
 #include <windows.h>
 
+#include "platform/sockaddr_in.h"
 #include "platform/socket.h"
 #include "platform/socket_sys.h"
 #include "platform/tick.h"
@@ -20,14 +21,6 @@ namespace {
 SOCKET S(sys::Handle s) { return static_cast<SOCKET>(s); }
 HANDLE H(const Event& e) { return reinterpret_cast<HANDLE>(e.object().native); }
 
-sockaddr_in Make(uint32_t address, uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(address);
-  a.sin_port = htons(port);
-  return a;
-}
-
 bool WouldBlock() { return WSAGetLastError() == WSAEWOULDBLOCK; }
 
 sys::Handle Made(SOCKET s) {
@@ -37,21 +30,10 @@ sys::Handle Made(SOCKET s) {
   return static_cast<sys::Handle>(s);
 }
 
-// Whether the socket is ready now: 1 ready (or failed: the next call says
-// so), 0 not yet, -1 the check itself failed.
-int ReadyNow(SOCKET s, bool forWrite) {
-  fd_set set, errs;
-  FD_ZERO(&set);
-  FD_ZERO(&errs);
-  FD_SET(s, &set);
-  FD_SET(s, &errs);
-  timeval zero{0, 0};
-  int n = select(0, forWrite ? nullptr : &set, forWrite ? &set : nullptr, &errs, &zero);
-  return n < 0 ? -1 : (n > 0 ? 1 : 0);
-}
-
-// Both directions at once: readable (or failed, or closed) and writable.
-int ReadyBoth(SOCKET s, bool wantWrite, bool* readable, bool* writable) {
+// Whether the socket is ready now in the directions asked for: 1 ready, 0
+// not yet, -1 the check itself failed. A failed or closed socket counts as
+// readable (the next call says what happened).
+int ReadyNow(SOCKET s, bool wantRead, bool wantWrite, bool* readable, bool* writable) {
   fd_set rd, wr, errs;
   FD_ZERO(&rd);
   FD_ZERO(&wr);
@@ -60,9 +42,9 @@ int ReadyBoth(SOCKET s, bool wantWrite, bool* readable, bool* writable) {
   FD_SET(s, &wr);
   FD_SET(s, &errs);
   timeval zero{0, 0};
-  int n = select(0, &rd, wantWrite ? &wr : nullptr, &errs, &zero);
+  int n = select(0, wantRead ? &rd : nullptr, wantWrite ? &wr : nullptr, &errs, &zero);
   if (n < 0) return -1;
-  *readable = FD_ISSET(s, &rd) || FD_ISSET(s, &errs);
+  *readable = (wantRead && FD_ISSET(s, &rd)) || FD_ISSET(s, &errs);
   *writable = wantWrite && FD_ISSET(s, &wr);
   return (*readable || *writable) ? 1 : 0;
 }
@@ -96,7 +78,7 @@ Handle OpenTcp() { return Made(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)); }
 void CloseSocket(Handle s, Event&) { closesocket(S(s)); }
 
 bool Bind(Handle s, uint32_t address, uint16_t port, bool) {
-  sockaddr_in a = Make(address, port);
+  sockaddr_in a = ToSockaddr(address, port);
   return bind(S(s), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
 }
 
@@ -129,7 +111,7 @@ bool Membership(Handle s, bool join, uint32_t group, uint32_t interfaceAddress) 
 }
 
 int SendTo(Handle s, const void* data, size_t len, uint32_t address, uint16_t port) {
-  sockaddr_in a = Make(address, port);
+  sockaddr_in a = ToSockaddr(address, port);
   int n = sendto(S(s), static_cast<const char*>(data), static_cast<int>(len), 0, reinterpret_cast<sockaddr*>(&a),
                  sizeof a);
   if (n == SOCKET_ERROR) return WouldBlock() ? kSockWouldBlock : kSockError;
@@ -146,10 +128,7 @@ int RecvFrom(Handle s, void* buf, size_t cap, SockAddr* from) {
     if (e != WSAEMSGSIZE) return kSockError;
     n = -1;  // the datagram was longer than the buffer; the sender is known
   }
-  if (from) {
-    from->address = ntohl(a.sin_addr.s_addr);
-    from->port = ntohs(a.sin_port);
-  }
+  if (from) *from = FromSockaddr(a);
   return n < 0 ? kSockTruncated : n;
 }
 
@@ -166,7 +145,7 @@ int Recv(Handle s, void* buf, size_t cap) {
 }
 
 int ConnectStart(Handle s, uint32_t address, uint16_t port) {
-  sockaddr_in a = Make(address, port);
+  sockaddr_in a = ToSockaddr(address, port);
   if (connect(S(s), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return kSockOk;
   return WouldBlock() ? kSockWouldBlock : kSockError;
 }
@@ -190,23 +169,24 @@ bool LocalAddress(Handle s, SockAddr* out) {
   sockaddr_in a{};
   int alen = sizeof a;
   if (getsockname(S(s), reinterpret_cast<sockaddr*>(&a), &alen) != 0) return false;
-  out->address = ntohl(a.sin_addr.s_addr);
-  out->port = ntohs(a.sin_port);
+  *out = FromSockaddr(a);
   return true;
 }
 
 // The socket's network events are selected on its event; a readiness that
 // came before the selection is seen by the check that follows it, and one
 // that comes later sets the event, so no readiness is missed.
-int Wait(Handle s, bool forWrite, Event& netEvent, const WaitObject& stop, uint32_t timeoutMs) {
+int WaitReady(Handle s, bool wantRead, bool wantWrite, Event& netEvent, const WaitObject& stop, uint32_t timeoutMs,
+              bool* readable, bool* writable) {
+  *readable = *writable = false;
   if (!netEvent.valid() && !netEvent.Create(false, false)) return kSockError;
-  long mask = forWrite ? (FD_WRITE | FD_CONNECT | FD_CLOSE) : (FD_READ | FD_ACCEPT | FD_CLOSE);
+  long mask = FD_CLOSE | (wantRead ? (FD_READ | FD_ACCEPT) : 0) | (wantWrite ? (FD_WRITE | FD_CONNECT) : 0);
   if (WSAEventSelect(S(s), H(netEvent), mask) != 0) return kSockError;
   HANDLE hs[2] = {H(netEvent), reinterpret_cast<HANDLE>(stop.native)};
   DWORD count = stop.valid() ? 2 : 1;
   const uint32_t start = TickCount();
   for (;;) {
-    int now = ReadyNow(S(s), forWrite);
+    int now = ReadyNow(S(s), wantRead, wantWrite, readable, writable);
     if (now != 0) return now > 0 ? kSockOk : kSockError;
     if (stop.valid() && WaitForSingleObject(hs[1], 0) == WAIT_OBJECT_0) return kSockStopped;
     DWORD left = INFINITE;
@@ -224,32 +204,14 @@ int Wait(Handle s, bool forWrite, Event& netEvent, const WaitObject& stop, uint3
   }
 }
 
+int Wait(Handle s, bool forWrite, Event& netEvent, const WaitObject& stop, uint32_t timeoutMs) {
+  bool readable, writable;
+  return WaitReady(s, !forWrite, forWrite, netEvent, stop, timeoutMs, &readable, &writable);
+}
+
 int WaitEither(Handle s, bool wantWrite, Event& netEvent, const WaitObject& stop, uint32_t timeoutMs, bool* readable,
                bool* writable) {
-  *readable = *writable = false;
-  if (!netEvent.valid() && !netEvent.Create(false, false)) return kSockError;
-  long mask = FD_READ | FD_CLOSE | (wantWrite ? FD_WRITE : 0);
-  if (WSAEventSelect(S(s), H(netEvent), mask) != 0) return kSockError;
-  HANDLE hs[2] = {H(netEvent), reinterpret_cast<HANDLE>(stop.native)};
-  DWORD count = stop.valid() ? 2 : 1;
-  const uint32_t start = TickCount();
-  for (;;) {
-    int now = ReadyBoth(S(s), wantWrite, readable, writable);
-    if (now != 0) return now > 0 ? kSockOk : kSockError;
-    if (stop.valid() && WaitForSingleObject(hs[1], 0) == WAIT_OBJECT_0) return kSockStopped;
-    DWORD left = INFINITE;
-    if (timeoutMs != kInfinite) {
-      uint32_t spent = TicksSince(start);
-      if (spent >= timeoutMs) return kSockTimeout;
-      left = timeoutMs - spent;
-    }
-    DWORD r = WaitForMultipleObjects(count, hs, FALSE, left);
-    if (r == WAIT_TIMEOUT) return kSockTimeout;
-    if (r == WAIT_OBJECT_0 + 1) return kSockStopped;
-    if (r != WAIT_OBJECT_0) return kSockError;
-    WSANETWORKEVENTS ne{};
-    WSAEnumNetworkEvents(S(s), H(netEvent), &ne);  // resets the event; the check above decides
-  }
+  return WaitReady(s, true, wantWrite, netEvent, stop, timeoutMs, readable, writable);
 }
 
 bool SelectRead(Handle s, Event& netEvent) {
@@ -269,7 +231,8 @@ bool PollReadable(Handle s, const Event& netEvent) {
     if (WSAEnumNetworkEvents(S(s), H(netEvent), &ne) != 0) return false;
     return (ne.lNetworkEvents & FD_READ) && ne.iErrorCode[FD_READ_BIT] == 0;
   }
-  return ReadyNow(S(s), false) == 1;
+  bool readable, writable;
+  return ReadyNow(S(s), true, false, &readable, &writable) == 1;
 }
 
 }  // namespace sys

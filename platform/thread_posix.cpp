@@ -12,10 +12,11 @@ namespace qs::plat {
 
 struct NativeThread::Impl {
   pthread_t t{};
-  Proc proc = nullptr;
-  void* arg = nullptr;
+  Proc proc;
+  void* arg;
   Event done;  // manual reset: lets Join wait with a limit
   std::atomic<int> refs{2};  // the owner and the thread
+  Impl(Proc p, void* a) : proc(p), arg(a) {}
 };
 
 namespace {
@@ -41,9 +42,7 @@ NativeThread::~NativeThread() {
 
 bool NativeThread::Start(Proc proc, void* arg, size_t stackBytes) {
   if (impl_) return false;
-  auto* impl = new Impl;
-  impl->proc = proc;
-  impl->arg = arg;
+  auto* impl = new Impl(proc, arg);
   if (!impl->done.Create(true, false)) {
     delete impl;
     return false;

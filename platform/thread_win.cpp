@@ -8,9 +8,10 @@ namespace qs::plat {
 
 struct NativeThread::Impl {
   HANDLE h = nullptr;
-  Proc proc = nullptr;
-  void* arg = nullptr;
+  Proc proc;
+  void* arg;
   std::atomic<int> refs{2};  // the owner and the thread
+  Impl(Proc p, void* a) : proc(p), arg(a) {}
 };
 
 namespace {
@@ -35,9 +36,7 @@ NativeThread::~NativeThread() {
 
 bool NativeThread::Start(Proc proc, void* arg, size_t stackBytes) {
   if (impl_) return false;
-  auto* impl = new Impl;
-  impl->proc = proc;
-  impl->arg = arg;
+  auto* impl = new Impl(proc, arg);
   impl->h = CreateThread(nullptr, stackBytes, Trampoline, impl,
                          CREATE_SUSPENDED | (stackBytes ? STACK_SIZE_PARAM_IS_A_RESERVATION : 0),
                          nullptr);

@@ -12,6 +12,14 @@ export WINEDEBUG=${WINEDEBUG:--all}
 # every program started in it.
 if [ -n "${QS_WINE_TEMPLATE:-}" ] && [ -f "$QS_WINE_TEMPLATE/system.reg" ]; then
   own=$QS_WINE_TEMPLATE-ns$(stat -L -c %i /proc/self/ns/net)
+  # Outside a test network several tests share the namespace at once, each
+  # with its own X display; a server's desktop lives on one display and goes
+  # when that display ends, taking the windows of the others with it. So
+  # there the copy is per display as well.
+  if [ -z "${QS_NET_PCNS:-}" ] && [ -n "${DISPLAY:-}" ]; then
+    d=${DISPLAY#*:}
+    own=$own-d${d%%.*}
+  fi
   if ! (
     flock -w 120 9 || exit 1
     [ -f "$own/system.reg" ] && exit 0
