@@ -95,6 +95,8 @@ class RecoveryModeDlg : public DialogBase {
  public:
   ~RecoveryModeDlg() override {
     if (g_dialog == this) g_dialog = nullptr;
+    if (bigIcon_) DestroyIcon(bigIcon_);
+    if (smallIcon_) DestroyIcon(smallIcon_);
   }
 
   void OnRecoveryEvent(int32_t handle, const KVxR_WCHAR* text, int32_t event, int32_t value) {
@@ -114,12 +116,7 @@ class RecoveryModeDlg : public DialogBase {
 
  protected:
   bool OnInit() override {
-    HICON big = static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
-                                              GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-    HICON small = static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
-                                                GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
-    if (big) SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
-    if (small) SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+    SetProgramIcons(hwnd(), bigIcon_, smallIcon_);
     ListView_SetExtendedListViewStyle(List(), LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT |
                                                   LVS_EX_INFOTIP);
     // The widths are for 96 dots per inch and the dialog font; a larger
@@ -189,6 +186,10 @@ class RecoveryModeDlg : public DialogBase {
   }
 
  private:
+  // The window does not own the icons it is given.
+  HICON bigIcon_ = nullptr;
+  HICON smallIcon_ = nullptr;
+
   static void OnRecovery(int32_t handle, const KVxR_WCHAR* text, int32_t event, int32_t value) {
     if (g_dialog) g_dialog->OnRecoveryEvent(handle, text, event, value);
   }
