@@ -19,7 +19,11 @@ int StreamConnection::Connect(uint32_t address, uint16_t port, uint32_t localAdd
   failed_ = false;
   parser_ = StreamReplyParser();
   offset_ = count_ = 0;
-  return socket_.Connect(address, port, limit, localAddress);
+  int r = socket_.Connect(address, port, limit, localAddress);
+  // The device answers each request with small replies in separate sends;
+  // a delayed acknowledgement would hold each of them up by 40-200 ms.
+  if (r == plat::kSockOk) socket_.SetQuickAck();
+  return r;
 }
 
 void StreamConnection::Close() { socket_.Close(); }

@@ -111,6 +111,10 @@ class TcpSocket : public detail::SocketHandle {
   // Binds to localAddress (0 for any) and connects: kSockOk, kSockTimeout,
   // kSockStopped or kSockError (refused, unreachable).
   int Connect(uint32_t address, uint16_t port, const WaitLimit& limit, uint32_t localAddress = 0);
+  // Acknowledges what arrives at once (for request-and-answer exchanges,
+  // where a delayed acknowledgement holds up the peer's next small send);
+  // renewed after each receive. false where the system has no such setting.
+  bool SetQuickAck();
   // Everything, within the limit (one deadline for the whole call): kSockOk,
   // kSockTimeout, kSockStopped or kSockError.
   int SendAll(const void* data, size_t len, const WaitLimit& limit);
@@ -147,6 +151,12 @@ class TcpSocket : public detail::SocketHandle {
   bool Listen(uint32_t address, uint16_t port, int backlog = 8);
   bool Accept(TcpSocket& out, uint32_t timeoutMs);
   SockAddr LocalAddress() const;
+
+ private:
+  // One receive without waiting, renewing the quick acknowledgement.
+  int ReceiveNow(void* buf, size_t cap);
+
+  bool quickAck_ = false;
 };
 
 }  // namespace qs::plat

@@ -121,6 +121,7 @@ SockAddr UdpSocket::LocalAddress() const {
 
 int TcpSocket::Connect(uint32_t address, uint16_t port, const WaitLimit& limit, uint32_t localAddress) {
   Close();
+  quickAck_ = false;
   s_ = sys::OpenTcp();
   if (s_ == sys::kNoSocket) return kSockError;
   if (localAddress != kAnyAddress && !sys::Bind(s_, localAddress, 0, false)) {
@@ -155,11 +156,22 @@ int TcpSocket::SendAll(const void* data, size_t len, const WaitLimit& limit) {
   return kSockOk;
 }
 
+bool TcpSocket::SetQuickAck() {
+  quickAck_ = is_open() && sys::SetOption(s_, sys::Option::QuickAck, 1);
+  return quickAck_;
+}
+
+int TcpSocket::ReceiveNow(void* buf, size_t cap) {
+  int n = sys::Recv(s_, buf, cap);
+  if (n > 0 && quickAck_) sys::SetOption(s_, sys::Option::QuickAck, 1);
+  return n;
+}
+
 int TcpSocket::Recv(void* buf, size_t cap, const WaitLimit& limit) {
   if (!is_open()) return kSockError;
   const uint32_t start = TickCount();
   for (;;) {
-    int n = sys::Recv(s_, buf, cap);
+    int n = ReceiveNow(buf, cap);
     if (n != kSockWouldBlock) return n;
     int w = sys::Wait(s_, false, event_, limit.stop, Left(start, limit.ms));
     if (w != kSockOk) return w;
@@ -174,7 +186,7 @@ int TcpSocket::SendSome(const void* data, size_t len) {
 
 int TcpSocket::RecvSome(void* buf, size_t cap) {
   if (!is_open()) return kSockError;
-  int n = sys::Recv(s_, buf, cap);
+  int n = ReceiveNow(buf, cap);
   return n == kSockWouldBlock ? n : (n < 0 ? kSockError : n);
 }
 

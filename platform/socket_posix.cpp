@@ -4,6 +4,7 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -112,6 +113,7 @@ bool SetOption(Handle s, Option o, uint32_t value) {
     }
     case Option::MulticastTtl: return setsockopt(Fd(s), IPPROTO_IP, IP_MULTICAST_TTL, &v, sizeof v) == 0;
     case Option::MulticastLoop: return setsockopt(Fd(s), IPPROTO_IP, IP_MULTICAST_LOOP, &v, sizeof v) == 0;
+    case Option::QuickAck: return setsockopt(Fd(s), IPPROTO_TCP, TCP_QUICKACK, &v, sizeof v) == 0;
   }
   return false;
 }

@@ -23,7 +23,17 @@ void CloseSocket(Handle s, Event& netEvent);
 bool Bind(Handle s, uint32_t address, uint16_t port, bool datagram);
 bool Listen(Handle s, int backlog);
 
-enum class Option { Broadcast, ReceiveBuffer, ReuseAddress, MulticastInterface, MulticastTtl, MulticastLoop };
+// QuickAck: acknowledge what arrives at once rather than with the system's
+// delay; on Linux it lapses and is renewed after each receive.
+enum class Option {
+  Broadcast,
+  ReceiveBuffer,
+  ReuseAddress,
+  MulticastInterface,
+  MulticastTtl,
+  MulticastLoop,
+  QuickAck
+};
 bool SetOption(Handle s, Option o, uint32_t value);
 bool Membership(Handle s, bool join, uint32_t group, uint32_t interfaceAddress);
 

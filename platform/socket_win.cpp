@@ -10,6 +10,9 @@
 #include "platform/tick.h"
 #include "platform/wait_kinds.h"
 
+#ifndef SIO_TCP_SET_ACK_FREQUENCY
+#define SIO_TCP_SET_ACK_FREQUENCY _WSAIOW(IOC_VENDOR, 23)
+#endif
 #ifndef SIO_UDP_CONNRESET
 #define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
 #endif
@@ -98,6 +101,11 @@ bool SetOption(Handle s, Option o, uint32_t value) {
     }
     case Option::MulticastTtl: return setsockopt(S(s), IPPROTO_IP, IP_MULTICAST_TTL, p, sizeof v) == 0;
     case Option::MulticastLoop: return setsockopt(S(s), IPPROTO_IP, IP_MULTICAST_LOOP, p, sizeof v) == 0;
+    case Option::QuickAck: {
+      // An acknowledgement for every segment; it stays set (Windows 8 and later).
+      DWORD bytes = 0;
+      return WSAIoctl(S(s), SIO_TCP_SET_ACK_FREQUENCY, &v, sizeof v, nullptr, 0, &bytes, nullptr, nullptr) == 0;
+    }
   }
   return false;
 }
