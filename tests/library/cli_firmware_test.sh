@@ -95,7 +95,7 @@ run 2 "$out" update 02-aa-00-00-00-01; check "update without a file refused" $?
 grep -q "^quillscan-cli update: a device and a firmware file are needed" "$out.err"; check "says what is missing" $?
 run 2 "$out" update 02-aa-00-00-00-01 "$new" --force; check "unknown option refused" $?
 run 1 "$out" update 02-aa-00-00-00-01 "$pfx$dir/missing.hex"; check "a file that is not there" $?
-grep -q -- "missing.hex: -100: there is no file at that path" "$out.err"; check "says there is no file" $?
+grep -q -- "missing.hex: -100: no file or folder at this path" "$out.err"; check "says there is no file" $?
 run 1 "$out" update 02-aa-00-00-00-01 "$pfx$dir/bad.hex"; check "a file that is no firmware" $?
 grep -q -- "bad.hex: -200: the file is neither Intel HEX nor S-record" "$out.err"; check "says it is no firmware" $?
 prefixed update "$out.err"; check "update errors start with the command" $?
