@@ -62,10 +62,18 @@ grep -q "discover \[--xp\] \[--json\]" "$out" || fail "discover --help shows no 
 grep -q "discover \[--xp\] \[--json\] \[--csv\] \[--verbose\]" "$out" || fail "discover --help: $(head -n 1 "$out")"
 
 # ---- no usable interface: a network namespace of its own, with only the
-# loopback and a link that is down (it goes when the command ends) ----
+# loopback and a link that is down. A process holds it; when the holder ends
+# (at the latest after its sleep), the namespace goes with it. ----
+unshare --net -- sh -c 'ip link set lo up && ip link add qsx0 type veth peer name qsx1 &&
+  ip addr add 10.74.0.1/20 dev qsx0 && exec sleep 300' </dev/null >/dev/null 2>&1 &
+holder=$!
+trap 'kill "$holder" 2>/dev/null; rm -f "$out" "$err"' EXIT
+for _ in $(seq 1 50); do
+  nsenter --net="/proc/$holder/ns/net" ip -4 addr show qsx0 2>/dev/null | grep -q 10.74.0.1 && break
+  sleep 0.1
+done
 bare() {
-  unshare --net -- sh -c 'ip link set lo up && ip link add qsx0 type veth peer name qsx1 &&
-    ip addr add 10.74.0.1/20 dev qsx0 && exec timeout -k 5 120 "$@"' bare "${cli[@]}" "$@" >"$out" 2>"$err" </dev/null
+  nsenter --net="/proc/$holder/ns/net" -- timeout -k 5 120 "${cli[@]}" "$@" >"$out" 2>"$err" </dev/null
   rc=$?
   sed -i 's/\r$//' "$out" "$err"
 }
@@ -83,6 +91,7 @@ grep -q "^quillscan-cli discover:   10\.74\.0\.1/255\.255\.240\.0 (down): not us
 bare wink 00-11-22-33-44-55; expect_rc 1 "wink without a usable interface"
 grep -q "^quillscan-cli wink: no usable network interface (IPv4, up, not loopback): nothing was sent$" "$err" ||
   fail "wink without a usable interface says: $(cat "$err")"
+kill "$holder" 2>/dev/null
 run wink --help; expect_rc 0 "wink --help"
 grep -q "^usage: quillscan-cli wink <MAC|address> \[--xp\]" "$out" || fail "wink --help: $(cat "$out")"
 
