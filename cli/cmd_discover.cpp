@@ -1,5 +1,6 @@
 // quillscan-cli discover: one scan as the program runs it, then every record
-// the device manager ends with, as a table or as JSON.
+// the device manager ends with, as a table, JSON or CSV; and why nothing was
+// found, as far as the scan can tell.
 #include <picojson.h>
 
 #include <cstdio>
@@ -7,11 +8,11 @@
 #include <vector>
 
 #include "cli/command.h"
-#include "cli/support_spinner.h"
-#include "discovery/full_scan.h"
-#include "library/library_host.h"
+#include "cli/support_csv.h"
+#include "cli/support_scan.h"
+#include "cli/support_scan_report.h"
+#include "cli/support_target.h"
 #include "library/status_text.h"
-#include "platform/socket.h"
 #include "platform/text.h"
 #include "runtime/bytes.h"
 
@@ -21,26 +22,24 @@ namespace {
 
 constexpr const char* kCmd = "discover";
 
-void RunHost(uint32_t ms, const std::atomic<bool>* until, void* host) {
-  static_cast<kvxr::LibraryHost*>(host)->Run(ms, until);
-}
-
 using disc::IDeviceInfoX;
 
-std::string MacText(IDeviceInfoX* d) {
+std::string MacOf(IDeviceInfoX* d) {
   uint8_t m[6];
   d->GetMac(m);
-  char b[18];
-  std::snprintf(b, sizeof b, "%02X-%02X-%02X-%02X-%02X-%02X", m[0], m[1], m[2], m[3], m[4], m[5]);
+  return MacText(m);
+}
+
+// The program's own form, "1.012".
+std::string VersionNumber(const disc::VersionPair& v) {
+  char b[32];
+  std::snprintf(b, sizeof b, "%u.%03u", static_cast<unsigned>(v.major), static_cast<unsigned>(v.minor));
   return b;
 }
 
 std::string VersionText(IDeviceInfoX* d) {
   const disc::VersionPair& v = d->GetVersion();
-  if (v.major == 0 && v.minor == 0) return "-";
-  char b[32];
-  std::snprintf(b, sizeof b, "%u.%03u", static_cast<unsigned>(v.major), static_cast<unsigned>(v.minor));
-  return b;
+  return v.major == 0 && v.minor == 0 ? "-" : VersionNumber(v);
 }
 
 std::string HardwareIdText(const uint8_t id[16]) {
@@ -59,7 +58,7 @@ void PrintTable(const std::vector<Ref<IDeviceInfoX>>& devices) {
   for (const Ref<IDeviceInfoX>& d : devices) {
     const disc::DeviceDetails* det = disc::DetailsOf(d.get());
     std::string serial = plat::WideToUtf8(d->GetSerial());
-    rows.push_back({plat::WideToUtf8(d->GetName()), bytes::FormatIpv4(d->GetAddress()), MacText(d.get()), VersionText(d.get()),
+    rows.push_back({plat::WideToUtf8(d->GetName()), bytes::FormatIpv4(d->GetAddress()), MacOf(d.get()), VersionText(d.get()),
                     serial.empty() ? "-" : serial, det ? (det->dhcp ? "DHCP" : "static") : "-"});
   }
   std::vector<size_t> width(rows[0].size(), 0);
@@ -75,56 +74,84 @@ void PrintTable(const std::vector<Ref<IDeviceInfoX>>& devices) {
   }
 }
 
-picojson::value AddressOrNull(bool have, uint32_t a) { return have ? picojson::value(bytes::FormatIpv4(a)) : picojson::value(); }
+// One device as both machine-readable forms carry it: the JSON keys (and the
+// CSV header) in this order, each value as JSON and as a CSV field (empty
+// where JSON has null).
+const char* const kFieldNames[] = {"model",   "modelId",       "address", "mac",     "version",   "serial",
+                                   "dhcp",    "staticAddress", "netmask", "gateway", "hardwareId"};
+constexpr size_t kFieldCount = sizeof kFieldNames / sizeof kFieldNames[0];
+
+struct FieldValue {
+  picojson::value json;
+  std::string csv;
+};
+
+FieldValue Text(const std::string& s) { return {picojson::value(s), s}; }
+
+FieldValue AddressOrNull(bool have, uint32_t a) {
+  return have ? Text(bytes::FormatIpv4(a)) : FieldValue{picojson::value(), ""};
+}
+
+std::vector<FieldValue> FieldsOf(IDeviceInfoX* d) {
+  const disc::DeviceDetails* det = disc::DetailsOf(d);
+  const disc::VersionPair& v = d->GetVersion();
+  picojson::array ver{picojson::value(static_cast<double>(v.major)), picojson::value(static_cast<double>(v.minor))};
+  FieldValue dhcp{picojson::value(), ""};
+  if (det) dhcp = {picojson::value(det->dhcp != 0), det->dhcp ? "true" : "false"};
+  return {Text(plat::WideToUtf8(d->GetName())),
+          {picojson::value(static_cast<double>(d->GetModelId())), std::to_string(d->GetModelId())},
+          Text(bytes::FormatIpv4(d->GetAddress())),
+          Text(MacOf(d)),
+          {picojson::value(ver), VersionNumber(v)},
+          Text(det ? plat::WideToUtf8(d->GetSerial()) : std::string()),
+          dhcp,
+          AddressOrNull(det != nullptr, d->GetStaticAddress()),
+          AddressOrNull(det != nullptr, d->GetNetmask()),
+          AddressOrNull(det != nullptr, d->GetGateway()),
+          Text(det ? HardwareIdText(det->hardwareId) : std::string())};
+}
 
 void PrintJson(const std::vector<Ref<IDeviceInfoX>>& devices) {
   picojson::array out;
   for (const Ref<IDeviceInfoX>& d : devices) {
-    const disc::DeviceDetails* det = disc::DetailsOf(d.get());
+    std::vector<FieldValue> f = FieldsOf(d.get());
     picojson::object o;
-    o["model"] = picojson::value(plat::WideToUtf8(d->GetName()));
-    o["modelId"] = picojson::value(static_cast<double>(d->GetModelId()));
-    o["address"] = picojson::value(bytes::FormatIpv4(d->GetAddress()));
-    o["mac"] = picojson::value(MacText(d.get()));
-    const disc::VersionPair& v = d->GetVersion();
-    picojson::array ver{picojson::value(static_cast<double>(v.major)), picojson::value(static_cast<double>(v.minor))};
-    o["version"] = picojson::value(ver);
-    o["serial"] = picojson::value(det ? plat::WideToUtf8(d->GetSerial()) : std::string());
-    o["dhcp"] = det ? picojson::value(det->dhcp != 0) : picojson::value();
-    o["staticAddress"] = AddressOrNull(det != nullptr, d->GetStaticAddress());
-    o["netmask"] = AddressOrNull(det != nullptr, d->GetNetmask());
-    o["gateway"] = AddressOrNull(det != nullptr, d->GetGateway());
-    o["hardwareId"] = picojson::value(det ? HardwareIdText(det->hardwareId) : std::string());
+    for (size_t i = 0; i < kFieldCount && i < f.size(); ++i) o[kFieldNames[i]] = f[i].json;
     out.push_back(picojson::value(o));
   }
   std::printf("%s\n", picojson::value(out).serialize(true).c_str());
 }
 
+void PrintCsv(const std::vector<Ref<IDeviceInfoX>>& devices) {
+  std::string text = CsvRecord(std::vector<std::string>(kFieldNames, kFieldNames + kFieldCount));
+  for (const Ref<IDeviceInfoX>& d : devices) {
+    std::vector<std::string> row;
+    for (FieldValue& f : FieldsOf(d.get())) row.push_back(std::move(f.csv));
+    text += CsvRecord(row);
+  }
+  WriteStdoutBytes(text);
+}
+
+void Say(const std::vector<std::string>& lines) {
+  for (const std::string& l : lines) Error(kCmd, l);
+}
+
 int RunDiscover(const std::vector<std::string>& args) {
   disc::FullScanOptions opt;
-  bool json = false;
+  bool json = false, csv = false, verbose = false;
   for (const std::string& a : args) {
     if (a == "--xp") opt.discoveryMode = false;
     else if (a == "--json") json = true;
+    else if (a == "--csv") csv = true;
+    else if (a == "--verbose" || a == "-v") verbose = true;
     else return UsageError(kCmd, "unknown argument '" + a + "'");
   }
-  plat::SocketsLibrary sockets;
-  if (!sockets.ok()) {
-    Error(kCmd, "the sockets library did not start");
-    return kExitFailed;
-  }
-  disc::DeviceManager* mgr = disc::GetDeviceManagerImpl();
-  kvxr::LibraryHost host;
-  const bool hosted = host.Open();
-  Spinner spinner(kCmd, "scanning");
-  disc::FullScanResult r = disc::ScanToEnd(*mgr, opt, hosted ? RunHost : nullptr, &host);
-  spinner.Stop();
-  if (r.datagrams.interfaces == 0) {
-    Error(kCmd, "no usable network interface (IPv4, up, not loopback): nothing was sent");
-    host.Close();
-    disc::ReleaseDeviceManager();
-    return kExitFailed;
-  }
+  if (json && csv) return UsageError(kCmd, "--csv and --json cannot be used together: choose one output form");
+  ConsoleScan scan;
+  if (!scan.Run(kCmd, opt)) return kExitFailed;
+  const disc::FullScanResult& r = scan.result();
+  if (verbose) Say(VerboseLines(r));
+  if (scan.NothingSent(kCmd)) return kExitFailed;
   if (r.libraryStatus != KVXR_OK)
     Error(kCmd, "note: the KV-xR library scan did not run (" +
                     kvxr::StatusText(kvxr::Call::DiscoverDevices, r.libraryStatus) + ")");
@@ -133,39 +160,43 @@ int RunDiscover(const std::vector<std::string>& args) {
   if (r.datagrams.hitHardLimit)
     Error(kCmd, "note: replies kept coming; the collection stopped after " + std::to_string(r.datagrams.elapsedMs) +
                     " ms");
-  const std::vector<Ref<IDeviceInfoX>>& devices = mgr->devices();
+  const std::vector<Ref<IDeviceInfoX>>& devices = scan.devices();
   if (json) PrintJson(devices);
+  else if (csv) PrintCsv(devices);
   else if (!devices.empty()) PrintTable(devices);
   std::fflush(stdout);
-  int rc = kExitOk;
-  if (devices.empty()) {
-    // Replies that name no listed model still show that the network carries
-    // the scan; none at all, that nothing is there or nothing gets through.
-    if (r.datagrams.datagrams == 0) {
-      Error(kCmd, "no devices found: nothing answered the scan on " + std::to_string(r.datagrams.interfaces) +
-                      " interface" + (r.datagrams.interfaces == 1 ? "" : "s"));
-      rc = kExitFailed;
-    } else {
-      Error(kCmd, "no devices found: " + std::to_string(r.datagrams.datagrams) + " repl" +
-                      (r.datagrams.datagrams == 1 ? "y names" : "ies name") + " no model this tool lists");
-    }
+  if (!devices.empty()) return kExitOk;
+  // Replies that name no listed model still show that the network carries
+  // the scan; none at all, that nothing is there or nothing gets through.
+  if (r.datagrams.datagrams == 0) {
+    Error(kCmd, "no devices found: nothing answered the scan on " + std::to_string(r.datagrams.interfaces) +
+                    " interface" + (r.datagrams.interfaces == 1 ? "" : "s"));
+    Say(NoReplyLines(r.datagrams));
+    return kExitFailed;
   }
-  host.Close();
-  disc::ReleaseDeviceManager();
-  return rc;
+  Error(kCmd, "no devices found: " + std::to_string(r.datagrams.datagrams) + " repl" +
+                  (r.datagrams.datagrams == 1 ? "y names" : "ies name") + " no model this tool lists");
+  return kExitOk;
 }
 
 }  // namespace
 
-QS_CLI_COMMAND(g_discover, "discover", "discover [--xp] [--json]",
+QS_CLI_COMMAND(g_discover, "discover", "discover [--xp] [--json] [--csv] [--verbose]",
                "Scans every local IPv4 interface once, as the program does (datagram scan and the\n"
                "KV-xR library's scan), and lists every device found: DEVICE, ADDRESS, MAC,\n"
                "VERSION, SERIAL and MODE.\n"
                "  --xp    the KV-xR scan sends to each interface's directed broadcast\n"
                "          instead of 255.255.255.255\n"
                "  --json  one JSON array of objects instead of the table\n"
-               "When nothing is found it says so; the exit status is then 1 if nothing\n"
-               "answered at all.\n"
+               "  --csv   (not with --json) the same fields as comma-separated values\n"
+               "          for a spreadsheet: a header line of the JSON keys, one record per\n"
+               "          device, CR LF line ends; a text starting with = + - or @ gets a\n"
+               "          leading ' so that it is not run as a formula\n"
+               "  --verbose, -v  also tells (on stderr) each interface, what was sent there\n"
+               "          and how many replies of each kind came back\n"
+               "When nothing is found it says why as far as it can tell (no usable\n"
+               "interface, or no reply on the interfaces probed); the exit status is then 1\n"
+               "if nothing answered at all.\n"
                "Exit status: 0 done, 1 the scan could not run or nothing answered, 2 usage error.",
                RunDiscover);
 

@@ -7,12 +7,9 @@
 
 #include "app/logic/wink_rule.h"
 #include "cli/command.h"
-#include "cli/support_spinner.h"
+#include "cli/support_scan.h"
 #include "cli/support_target.h"
-#include "discovery/full_scan.h"
 #include "discovery/wink.h"
-#include "library/library_host.h"
-#include "platform/socket.h"
 #include "platform/text.h"
 #include "runtime/bytes.h"
 
@@ -21,10 +18,6 @@ namespace qs::cli {
 namespace {
 
 constexpr const char* kCmd = "wink";
-
-void RunHost(uint32_t ms, const std::atomic<bool>* until, void* host) {
-  static_cast<kvxr::LibraryHost*>(host)->Run(ms, until);
-}
 
 // Sends the wink and says which datagram went out; the exit status.
 int Wink(disc::IDeviceInfoX* device) {
@@ -76,21 +69,13 @@ int RunWink(const std::vector<std::string>& args) {
   DeviceTarget target;
   std::string why;
   if (!ParseDeviceTarget(rest[0], &target, &why)) return UsageError(kCmd, why);
-  plat::SocketsLibrary sockets;
-  if (!sockets.ok()) {
-    Error(kCmd, "the sockets library did not start");
-    return kExitFailed;
-  }
-  disc::DeviceManager* mgr = disc::GetDeviceManagerImpl();
-  kvxr::LibraryHost host;
-  const bool hosted = host.Open();
-  Spinner spinner(kCmd, "scanning");
-  disc::FullScanResult r = disc::ScanToEnd(*mgr, opt, hosted ? RunHost : nullptr, &host);
-  spinner.Stop();
+  ConsoleScan scan;
+  if (!scan.Run(kCmd, opt)) return kExitFailed;
+  if (scan.NothingSent(kCmd)) return kExitFailed;
   int rc = kExitFailed;
   Ref<disc::IDeviceInfoX> device;
   std::vector<Ref<disc::IDeviceInfoX>> matches;
-  for (const Ref<disc::IDeviceInfoX>& d : mgr->devices()) {
+  for (const Ref<disc::IDeviceInfoX>& d : scan.devices()) {
     uint8_t m[6];
     d->GetMac(m);
     if (!TargetMatches(target, m, d->GetAddress())) continue;
@@ -108,9 +93,7 @@ int RunWink(const std::vector<std::string>& args) {
     if (std::memcmp(a, b, 6) != 0) ambiguous = true;
     if (macs.find(MacText(a)) == std::string::npos) macs += (macs.empty() ? "" : ", ") + MacText(a);
   }
-  if (r.datagrams.interfaces == 0) {
-    Error(kCmd, "no usable network interface (IPv4, up, not loopback)");
-  } else if (!device) {
+  if (!device) {
     Error(kCmd, "no device with " + TargetText(target) + " answered the scan");
   } else if (ambiguous) {
     Error(kCmd, std::to_string(matches.size()) + " devices answer at " + bytes::FormatIpv4(target.address) + " (" + macs +
@@ -122,10 +105,6 @@ int RunWink(const std::vector<std::string>& args) {
                       plat::WideToUtf8(device->GetName()) + " gets the wink");
     rc = Wink(device.get());
   }
-  device.reset();
-  matches.clear();
-  host.Close();
-  disc::ReleaseDeviceManager();
   return rc;
 }
 

@@ -60,31 +60,47 @@ void DeviceManager::ClearDevices() { devices_.clear(); }
 bool DeviceManager::Scan() {
   library_.setDiscoveryMode(g_discoveryMode ? 1 : 0);
   g_reportTarget = this;
+  libraryLines_ = LibraryLineCounts();
   lastLibraryResult_ = library_.discoverDevices(1000, LibraryReport, g_libraryDone);
 
   sockets_.clear();
   if (!MakeNonce(nonce_)) std::memset(nonce_, 0, sizeof nonce_);
-  SendScanProbes(nonce_, sockets_, query_, receiveBuffer_);
+  std::vector<InterfaceScan> seen;
+  bool queryFailed = false;
+  SendScanProbes(nonce_, sockets_, query_, receiveBuffer_, &seen, &queryFailed);
   lastScan_ = CollectReplies(sockets_, &DeviceManager::OnDatagram, this, limits_);
+  // The sockets are those of the interfaces that got one, in the same order.
+  size_t next = 0;
+  for (InterfaceScan& i : seen)
+    if (i.socket && next < lastScan_.perSocket.size()) i.replies = lastScan_.perSocket[next++];
+  lastScan_.seen = std::move(seen);
+  lastScan_.interfaceQueryFailed = queryFailed;
   return true;
 }
 
-void DeviceManager::OnDatagram(const uint8_t* data, size_t len, void* context) {
+ReplyKind DeviceManager::OnDatagram(const uint8_t* data, size_t len, void* context) {
   auto* self = static_cast<DeviceManager*>(context);
   Sighting s;
-  if (ClassifyDatagram(self->nonce_, data, len, &s) != Verdict::Report) return;
+  ReplyKind kind = ReplyKind::Invalid;
+  if (ClassifyDatagram(self->nonce_, data, len, &s, &kind) != Verdict::Report) return kind;
   DeviceReport r;
   r.row = s.row;
   r.address = s.address;
   std::memcpy(r.mac, s.mac, 6);
   self->AddOrUpdate(std::move(r));
+  return kind;
 }
 
 void DeviceManager::OnLibraryLine(int32_t key, std::u16string_view line) {
+  ++libraryLines_.lines;
   kvxr::DeviceLine d;
-  if (!kvxr::ParseDeviceLine(plat::WideToAnsi(line), &d)) return;
-  const ModelRow* row = FindModelByName(d.model);
-  if (!row) return;
+  const ModelRow* row = nullptr;
+  if (kvxr::ParseDeviceLine(plat::WideToAnsi(line), &d)) row = FindModelByName(d.model);
+  if (!row) {
+    ++libraryLines_.ignored;
+    return;
+  }
+  if (d.major != 0 || d.minor != 0) ++libraryLines_.withVersion;
 
   KVxR_WCHAR serial[200] = {};
   const bool serialKnown = library_.getSerial(key, serial, 200) == KVXR_OK;

@@ -25,6 +25,14 @@ struct IDevMgr : IRefCounted {
   virtual bool Scan() = 0;
 };
 
+// The library's device lines since the last scan began: one per device and
+// interface it heard.
+struct LibraryLineCounts {
+  uint32_t lines = 0;
+  uint32_t withVersion = 0;  // the device answered the version query
+  uint32_t ignored = 0;      // did not parse or named no model of the table
+};
+
 class DeviceManager : public IDevMgr {
  public:
   explicit DeviceManager(const LibraryApi& library = LinkedLibrary(),
@@ -44,6 +52,7 @@ class DeviceManager : public IDevMgr {
 
   const std::vector<Ref<IDeviceInfoX>>& devices() const { return devices_; }
   const ScanStats& lastScan() const { return lastScan_; }
+  const LibraryLineCounts& libraryLines() const { return libraryLines_; }
   // What the library answered when the last scan started it (0: it runs).
   int32_t lastLibraryResult() const { return lastLibraryResult_; }
   void SetCollectLimits(const CollectLimits& l) { limits_ = l; }
@@ -51,7 +60,7 @@ class DeviceManager : public IDevMgr {
   void SetScanReceiveBuffer(int bytes) { receiveBuffer_ = bytes; }
 
  private:
-  static void OnDatagram(const uint8_t* data, size_t len, void* context);
+  static ReplyKind OnDatagram(const uint8_t* data, size_t len, void* context);
   void Notify(IDeviceInfoX* record);
   void KeepKnownIdentity(const ModelRow* row, const uint8_t mac[6], bool serialKnown, bool idKnown,
                          DeviceDetails& details);
@@ -65,6 +74,7 @@ class DeviceManager : public IDevMgr {
   CollectLimits limits_;
   int receiveBuffer_ = kScanSocketBuffer;
   ScanStats lastScan_;
+  LibraryLineCounts libraryLines_;
   int32_t lastLibraryResult_ = KVXR_NO_WINDOW;  // no scan yet
 };
 

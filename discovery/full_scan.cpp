@@ -36,6 +36,7 @@ FullScanResult ScanToEnd(DeviceManager& manager, const FullScanOptions& options,
     run(options.lateLinesMs, nullptr, context);
   }
   SetLibraryDoneCallback(nullptr);
+  r.libraryLines = manager.libraryLines();
   r.elapsedMs = plat::TicksSince(start);
   return r;
 }

@@ -21,6 +21,7 @@ struct FullScanOptions {
 
 struct FullScanResult {
   ScanStats datagrams;         // the program's own datagram scan
+  LibraryLineCounts libraryLines;  // what the library's scan reported
   int32_t libraryStatus = -1;  // what KVxR_DiscoverDevices answered (0: it ran)
   bool libraryEnded = false;   // its done callback came within the wait
   uint32_t elapsedMs = 0;

@@ -27,8 +27,15 @@ enum class Verdict {
   Dropped,   // anything else
 };
 
+// What a datagram was, for the scan's counts: a reply naming a listed model
+// of either family, one naming a model the program does not list, or
+// anything else (malformed, not bound to this scan's nonce, unknown model).
+enum class ReplyKind : uint8_t { FirstFamily, Kvxr, Unlisted, Invalid };
+
 // The whole rule for one received datagram: text reply first, then the
-// authenticated announce bound to the scan nonce.
-Verdict ClassifyDatagram(const uint8_t nonce[kNonceSize], const uint8_t* bytes, size_t len, Sighting* out);
+// authenticated announce bound to the scan nonce. kind (optional) receives
+// what it was.
+Verdict ClassifyDatagram(const uint8_t nonce[kNonceSize], const uint8_t* bytes, size_t len, Sighting* out,
+                         ReplyKind* kind = nullptr);
 
 }  // namespace qs::disc

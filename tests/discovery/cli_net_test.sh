@@ -53,8 +53,44 @@ grep -q "^quillscan-cli wink: '00-11-22-33-44-5g' is neither a MAC (six hex pair
 grep -q "^usage: quillscan-cli wink <MAC|address> \[--xp\]" "$err" || fail "wink usage: $(cat "$err")"
 run discover --bogus
 grep -q "^quillscan-cli discover: unknown argument '--bogus'" "$err" || fail "discover --bogus says: $(cat "$err")"
+run discover --csv --json; expect_rc 2 "discover --csv --json"
+grep -q "^quillscan-cli discover: --csv and --json cannot be used together: choose one output form" "$err" ||
+  fail "discover --csv --json says: $(cat "$err")"
+[ ! -s "$out" ] || fail "discover --csv --json printed: $(cat "$out")"
 run discover --help; expect_rc 0 "discover --help"
 grep -q "discover \[--xp\] \[--json\]" "$out" || fail "discover --help shows no synopsis"
+grep -q "discover \[--xp\] \[--json\] \[--csv\] \[--verbose\]" "$out" || fail "discover --help: $(head -n 1 "$out")"
+
+# ---- no usable interface: a network namespace of its own, with only the
+# loopback and a link that is down. A process holds it; when the holder ends
+# (at the latest after its sleep), the namespace goes with it. ----
+unshare --net -- sh -c 'ip link set lo up && ip link add qsx0 type veth peer name qsx1 &&
+  ip addr add 10.74.0.1/20 dev qsx0 && exec sleep 300' </dev/null >/dev/null 2>&1 &
+holder=$!
+trap 'kill "$holder" 2>/dev/null; rm -f "$out" "$err"' EXIT
+for _ in $(seq 1 50); do
+  nsenter --net="/proc/$holder/ns/net" ip -4 addr show qsx0 2>/dev/null | grep -q 10.74.0.1 && break
+  sleep 0.1
+done
+bare() {
+  nsenter --net="/proc/$holder/ns/net" -- timeout -k 5 120 "${cli[@]}" "$@" >"$out" 2>"$err" </dev/null
+  rc=$?
+  sed -i 's/\r$//' "$out" "$err"
+}
+bare discover --verbose; expect_rc 1 "discover without a usable interface"
+grep -q "^quillscan-cli discover: no usable network interface (IPv4, up, not loopback): nothing was sent$" "$err" ||
+  fail "discover without a usable interface says: $(cat "$err")"
+grep -q "^quillscan-cli discover: interfaces seen: .*10\.74\.0\.1/255\.255\.240\.0 (down)" "$err" ||
+  fail "discover without a usable interface does not list the link that is down: $(cat "$err")"
+grep -q "^quillscan-cli discover: interfaces seen: .*127\.0\.0\.1/255\.0\.0\.0 (up, loopback)" "$err" ||
+  fail "discover without a usable interface does not list the loopback: $(cat "$err")"
+[ ! -s "$out" ] || fail "discover without a usable interface printed: $(cat "$out")"
+grep -q "^quillscan-cli discover:   10\.74\.0\.1/255\.255\.240\.0 (down): not used$" "$err" ||
+  fail "discover --verbose without a usable interface says: $(cat "$err")"
+bare wink 00-11-22-33-44-55; expect_rc 1 "wink without a usable interface"
+grep -q "^quillscan-cli wink: no usable network interface (IPv4, up, not loopback): nothing was sent$" "$err" ||
+  fail "wink without a usable interface says: $(cat "$err")"
+kill "$holder" 2>/dev/null
 run wink --help; expect_rc 0 "wink --help"
 grep -q "^usage: quillscan-cli wink <MAC|address> \[--xp\]" "$out" || fail "wink --help: $(cat "$out")"
 
@@ -64,6 +100,13 @@ run discover; expect_rc 1 "discover with nothing answering"
 grep -q "^quillscan-cli discover: no devices found: nothing answered the scan on 2 interfaces" "$err" ||
   fail "an empty discover says: $(cat "$err")"
 [ ! -s "$out" ] || fail "an empty discover printed a table: $(cat "$out")"
+grep -Eq "^quillscan-cli discover: probes went out on (10\.71\.0\.1/255\.255\.240\.0, 10\.72\.0\.1/255\.255\.240\.0|10\.72\.0\.1/255\.255\.240\.0, 10\.71\.0\.1/255\.255\.240\.0); no reply came back$" "$err" ||
+  fail "an empty discover does not say where the probes went: $(cat "$err")"
+grep -q "^quillscan-cli discover: check the cabling and link lights, whether the devices are behind a router in another subnet (broadcasts do not cross it), and whether a firewall on this computer blocks incoming UDP$" "$err" ||
+  fail "an empty discover gives no hint: $(cat "$err")"
+run discover --csv; expect_rc 1 "discover --csv with nothing answering"
+[ "$(cat "$out")" = "model,modelId,address,mac,version,serial,dhcp,staticAddress,netmask,gateway,hardwareId" ] ||
+  fail "an empty discover --csv: $(cat "$out")"
 run discover --json; expect_rc 1 "discover --json with nothing answering"
 [ "$(tr -d ' \n' <"$out")" = "[]" ] || fail "an empty discover --json: $(cat "$out")"
 # A terminal shows that the scan is running; a pipe or file gets nothing of it.
@@ -102,8 +145,8 @@ for _ in $(seq 1 50); do
 done
 sim clearlog >/dev/null
 
-# ---- discover: table ----
-run discover; expect_rc 0 "discover"
+# ---- discover: table (with --verbose, which tells on stderr only) ----
+run discover --verbose; expect_rc 0 "discover"
 head -n 1 "$out" | grep -Eq '^DEVICE +ADDRESS +MAC +VERSION +SERIAL +MODE$' || fail "table header: $(head -n 1 "$out")"
 grep -Eq "^RMT-2359 +10\.71\.1\.10 +$RMT +- +- +-$" "$out" || fail "no RMT-2359 row: $(cat "$out")"
 grep -Eq "^A5411\+ +10\.72\.1\.20 +$A54 +- +- +-$" "$out" || fail "no A5411+ row: $(cat "$out")"
@@ -118,8 +161,30 @@ while IFS= read -r line; do
   [ "${line:$((col - 1)):2}" = "02" ] || fail "MAC column misaligned: '$line'"
 done < <(tail -n +2 "$out")
 
-# ---- discover: JSON ----
-run discover --json; expect_rc 0 "discover --json"
+# --verbose: what went out of each interface and came back.
+# qsa hears the RMT-2359's text reply, the KV-1R's text reply and announce and
+# the QMA-2711's two; qsb the A5411+'s announce and the KV-1R's announce (the
+# KV-2R answers only the library).
+grep -Eq "^quillscan-cli discover: scan: the system lists [0-9]+ IPv4 interfaces$" "$err" ||
+  fail "discover --verbose: no interface count: $(cat "$err")"
+grep -A1 "^quillscan-cli discover:   10\.71\.0\.1/255\.255\.240\.0 (up): sent 1 \"Scan\" probe to 10\.71\.15\.255 port 9010, 1 discover request to 255\.255\.255\.255 port 59300$" "$err" |
+  grep -q "^quillscan-cli discover:     replies: 1 first-family, 2 KV-xR, 2 unlisted model, 0 stray or invalid, 0 receive errors$" ||
+  fail "discover --verbose on qsa: $(cat "$err")"
+grep -A1 "^quillscan-cli discover:   10\.72\.0\.1/255\.255\.240\.0 (up): sent 1 \"Scan\" probe to 10\.72\.15\.255 port 9010, 1 discover request to 255\.255\.255\.255 port 59300$" "$err" |
+  grep -q "^quillscan-cli discover:     replies: 1 first-family, 1 KV-xR, 0 unlisted model, 0 stray or invalid, 0 receive errors$" ||
+  fail "discover --verbose on qsb: $(cat "$err")"
+grep -q "^quillscan-cli discover:   127\.0\.0\.1/255\.0\.0\.0 (up, loopback): not used$" "$err" ||
+  fail "discover --verbose does not show the loopback: $(cat "$err")"
+grep -q "^quillscan-cli discover:   10\.73\.0\.1/255\.255\.240\.0 (down): not used$" "$err" ||
+  fail "discover --verbose on qsc: $(cat "$err")"
+# the library: the KV-1R on both interfaces, the KV-2R on qsb, each with its version
+if grep -q "^KV-2R " "$out"; then
+  grep -q "^quillscan-cli discover: KV-xR library scan (discover requests to port 9010 on every interface, then \"?Version\" to each device): 3 device reports (one per device and interface), 3 with a version reply, 0 not understood$" "$err" ||
+    fail "discover --verbose: the library's counts: $(cat "$err")"
+fi
+
+# ---- discover: JSON (--verbose leaves it clean) ----
+run discover --json --verbose; expect_rc 0 "discover --json"
 python3 - "$out" "$RMT" "$A54" "$KV" <<'EOF' || fail "JSON output: $(head -c 800 "$out")"
 import json, sys
 rows = json.load(open(sys.argv[1]))
@@ -187,6 +252,51 @@ else
     fail "wink without an identifier says: $(cat "$err")"
   [ -z "$(sim winks)" ] || fail "a wink went out: $(sim winks)"
 fi
+
+# ---- discover --csv: the records of --json, as a spreadsheet reads them ----
+# A serial with a comma and a space, and one a spreadsheet would take for a
+# formula (the simulator's settings cannot carry a double quote; the CSV
+# writer's own test has those).
+sim 'add model=KV3R segment=A reply=both ip=10.71.1.50 version=2.5 serial="SN,1 two"' >/dev/null ||
+  fail "could not add the KV-3R"
+sim 'add model=KV2R segment=A reply=auth ip=10.71.1.51 serial="=1+2,3"' >/dev/null || fail "could not add the KV-2R"
+run discover --json; expect_rc 0 "discover --json before --csv"
+cp "$out" "$out.json"
+"${cli[@]}" discover --csv >"$out" 2>"$err" </dev/null
+rc=$?
+expect_rc 0 "discover --csv"
+python3 - "$out" "$out.json" <<'EOF' || fail "CSV output: $(head -c 1200 "$out")"
+import csv, io, json, sys
+raw = open(sys.argv[1], "rb").read()
+rows = json.load(open(sys.argv[2]))
+assert raw.endswith(b"\r\n"), raw[-20:]
+lines = raw.split(b"\r\n")[:-1]
+assert not any(b"\r" in l for l in lines), raw  # no CR CR LF, no bare CR
+assert not any(b"\n" in l for l in lines), raw  # no bare LF
+records = list(csv.reader(io.StringIO(raw.decode("utf-8"), newline="")))
+header = ["model", "modelId", "address", "mac", "version", "serial", "dhcp", "staticAddress", "netmask",
+          "gateway", "hardwareId"]
+assert records[0] == header, records[0]
+assert len(records) == len(rows) + 1 and len(rows) >= 4, (len(records), len(rows))
+
+def as_csv(name, v):
+    if v is None: return ""
+    if isinstance(v, bool): return "true" if v else "false"
+    if name == "version": return "%d.%03d" % (v[0], v[1])
+    if isinstance(v, (int, float)): return str(int(v))
+    if v[:1] in ("=", "+", "-", "@"): return "'" + v
+    return v
+
+want = sorted([as_csv(k, r[k]) for k in header] for r in rows)
+got = sorted(records[1:])
+assert got == want, (got, want)
+serials = [r[5] for r in records[1:]]
+if any(s.startswith("SN,1 two") for s in serials):
+    assert b'"SN,1 two' in raw, raw
+    assert any(s.startswith("'=1+2,3") for s in serials), serials
+    assert b"\"'=1+2,3" in raw, raw
+EOF
+rm -f "$out.json"
 
 if [ "$failures" -gt 0 ]; then echo "$failures failure(s)" >&2; exit 1; fi
 echo "cli discover/wink: all checks passed"

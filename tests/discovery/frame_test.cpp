@@ -284,6 +284,46 @@ TEST(Classify, AuthenticatedAnnounceRules) {
   EXPECT_EQ(ClassifyDatagram(kNonce, r.data(), r.size(), &s), Verdict::Dropped);
 }
 
+// What the scan's counts are made of: the family of a listed model, an
+// unlisted model by either form, and everything else.
+TEST(Classify, SaysWhatKindOfReplyItWas) {
+  Sighting s;
+  ReplyKind k = ReplyKind::Invalid;
+  std::vector<uint8_t> t = Text("RMT23510.71.0.20:00-1a-2b-3c-4d-5e");
+  ASSERT_EQ(ClassifyDatagram(kNonce, t.data(), t.size(), &s, &k), Verdict::Report);
+  EXPECT_EQ(k, ReplyKind::FirstFamily);
+  t = Text("KV1R10.71.0.20:00-1a-2b-3c-4d-5e");
+  ASSERT_EQ(ClassifyDatagram(kNonce, t.data(), t.size(), &s, &k), Verdict::Report);
+  EXPECT_EQ(k, ReplyKind::Kvxr);
+  t = Text("QMA27110.71.0.20:00-1a-2b-3c-4d-5e");
+  ASSERT_EQ(ClassifyDatagram(kNonce, t.data(), t.size(), &s, &k), Verdict::Consumed);
+  EXPECT_EQ(k, ReplyKind::Unlisted);
+
+  std::vector<uint8_t> p = AnnouncePayload("A5261+", 0x0A480007, kMac);
+  std::vector<uint8_t> r = BuildReply(kNonce, kReplyAnnounce, p.data(), p.size());
+  ASSERT_EQ(ClassifyDatagram(kNonce, r.data(), r.size(), &s, &k), Verdict::Report);
+  EXPECT_EQ(k, ReplyKind::FirstFamily);
+  p = AnnouncePayload("KV2R", 0x0A480007, kMac);
+  r = BuildReply(kNonce, kReplyAnnounce, p.data(), p.size());
+  ASSERT_EQ(ClassifyDatagram(kNonce, r.data(), r.size(), &s, &k), Verdict::Report);
+  EXPECT_EQ(k, ReplyKind::Kvxr);
+  p = AnnouncePayload("QMA523", 1, kMac);
+  r = BuildReply(kNonce, kReplyAnnounce, p.data(), p.size());
+  EXPECT_EQ(ClassifyDatagram(kNonce, r.data(), r.size(), &s, &k), Verdict::Dropped);
+  EXPECT_EQ(k, ReplyKind::Unlisted);
+  p = AnnouncePayload("KV2R", 0x0A480007, kMac);
+  r = BuildReply(kNonce, kReplyAnnounce, p.data(), p.size());
+  EXPECT_EQ(ClassifyDatagram(kOther, r.data(), r.size(), &s, &k), Verdict::Dropped);  // an earlier scan's
+  EXPECT_EQ(k, ReplyKind::Invalid);
+  p = AnnouncePayload("ZZZZ", 1, kMac);  // no model of the table
+  r = BuildReply(kNonce, kReplyAnnounce, p.data(), p.size());
+  EXPECT_EQ(ClassifyDatagram(kNonce, r.data(), r.size(), &s, &k), Verdict::Dropped);
+  EXPECT_EQ(k, ReplyKind::Invalid);
+  const uint8_t junk[] = {'w', 'a', 'r', 'm'};
+  EXPECT_EQ(ClassifyDatagram(kNonce, junk, sizeof junk, &s, &k), Verdict::Dropped);
+  EXPECT_EQ(k, ReplyKind::Invalid);
+}
+
 TEST(Classify, FramedLikeTextButUnparsableIsTriedAsBinary) {
   // An authentic announce whose first byte is 0x02 and last byte is 0x03.
   std::vector<uint8_t> p = AnnouncePayload("KV3R", 0x0A470033, kMac);

@@ -44,6 +44,19 @@ plat::IfQuery NoInterfaces(size_t, std::vector<plat::RawInterface>& out) {
   return plat::IfQuery::Ok;
 }
 
+// Only interfaces the scan must not use: loopback, and one that is down.
+plat::IfQuery LoopbackAndDown(size_t, std::vector<plat::RawInterface>& out) {
+  out.clear();
+  out.push_back({plat::kIfUp | plat::kIfLoopback, 0x7F000001u, 0, 0xFF000000u});
+  out.push_back({plat::kIfBroadcast, 0x0A490001u, 0x0A490FFFu, 0xFFFFF000u});
+  return plat::IfQuery::Ok;
+}
+
+plat::IfQuery QueryFails(size_t, std::vector<plat::RawInterface>& out) {
+  out.clear();
+  return plat::IfQuery::Failed;
+}
+
 class RecordingSink : public IDiscoverySink {
  public:
   virtual ~RecordingSink() = default;
@@ -304,6 +317,42 @@ TEST_F(Fixture, ScanWithNoInterfaceReturnsAtOnceAndSetsTheMode) {
   EXPECT_EQ(g_modeSet, 1);
   EXPECT_EQ(mgr->lastScan().interfaces, 0u);
   EXPECT_LT(mgr->lastScan().elapsedMs, 100u);
+}
+
+// What the scan saw is kept for the user, whether or not it could be used.
+TEST_F(Fixture, ScanKeepsEveryInterfaceItSawAndWhatItSentThere) {
+  Ref<Manager> m = Ref<Manager>::Adopt(CreateObject<Manager>(kFakeLibrary, LoopbackAndDown));
+  ASSERT_TRUE(m->Scan());
+  const ScanStats& st = m->lastScan();
+  EXPECT_FALSE(st.interfaceQueryFailed);
+  ASSERT_EQ(st.seen.size(), 2u);
+  EXPECT_EQ(st.seen[0].seen.address, 0x7F000001u);
+  EXPECT_EQ(st.seen[1].seen.address, 0x0A490001u);
+  for (const InterfaceScan& i : st.seen) {
+    EXPECT_FALSE(i.qualifies);
+    EXPECT_FALSE(i.socket);
+    EXPECT_EQ(i.textProbes + i.discoverRequests, 0u);
+  }
+  EXPECT_EQ(st.interfaces, 0u);
+
+  m = Ref<Manager>::Adopt(CreateObject<Manager>(kFakeLibrary, QueryFails));
+  ASSERT_TRUE(m->Scan());
+  EXPECT_TRUE(m->lastScan().interfaceQueryFailed);
+  EXPECT_TRUE(m->lastScan().seen.empty());
+}
+
+// The library's lines are counted from each scan's start: understood ones,
+// those with a version, and those ignored.
+TEST_F(Fixture, LibraryLinesAreCountedPerScan) {
+  mgr->Scan();
+  mgr->OnLibraryLine(1, Line("KV-1R|10.0.0.5|00:11:22:33:44:55|1.12|DHCP|10.0.0.5|255.255.255.0|10.0.0.1"));
+  mgr->OnLibraryLine(2, Line("KV-2R|10.0.0.6|00:11:22:33:44:56|*|static|10.0.0.6|255.255.255.0|10.0.0.1"));
+  mgr->OnLibraryLine(3, Line("KV-1R|10.0.0.5|00:11:22:33:44:55|*|Dhcp|10.0.0.5|255.255.255.0|10.0.0.1"));
+  EXPECT_EQ(mgr->libraryLines().lines, 3u);
+  EXPECT_EQ(mgr->libraryLines().withVersion, 1u);
+  EXPECT_EQ(mgr->libraryLines().ignored, 1u);
+  mgr->Scan();
+  EXPECT_EQ(mgr->libraryLines().lines, 0u);
 }
 
 }  // namespace

@@ -264,6 +264,7 @@ TEST_F(ScanNet, ASteadyFloodIsCutOffByTheHardLimit) {
   auto slow = [](const uint8_t*, size_t, void* ctx) {
     ++*static_cast<size_t*>(ctx);
     plat::SleepMs(10);
+    return ReplyKind::Invalid;
   };
   const uint32_t start = plat::TickCount();
   ScanStats st = CollectReplies(sockets, slow, &handled, limits);
@@ -274,7 +275,10 @@ TEST_F(ScanNet, ASteadyFloodIsCutOffByTheHardLimit) {
   EXPECT_GT(handled, 50u);
   EXPECT_LT(handled, 600u);  // it stopped with datagrams still queued
 
-  auto count = [](const uint8_t*, size_t, void* ctx) { ++*static_cast<size_t*>(ctx); };
+  auto count = [](const uint8_t*, size_t, void* ctx) {
+    ++*static_cast<size_t*>(ctx);
+    return ReplyKind::Invalid;
+  };
   // Without traffic the window alone ends it.
   plat::SleepMs(20);
   while (sockets[0].PollReadable()) {
@@ -303,6 +307,45 @@ TEST_F(ScanNet, TheDownInterfaceIsNeverUsed) {
                                            "discover 10.72.0.1 255.255.255.255"};
   EXPECT_EQ(from, want);
   EXPECT_EQ(test::FormatAddress(TestNet::PcDown()), "10.73.0.1");
+}
+
+// Each interface's counts match what the simulated devices there sent: the
+// scan tells what came back where, for a user who wonders why nothing did.
+TEST_F(ScanNet, CountsWhatEachInterfaceSentAndHeard) {
+  Add("model=RMT235 reply=text segment=A ip=10.71.1.10");
+  Add("model=A5411+ reply=auth segment=B ip=10.72.1.20");
+  Add("model=KV1R reply=both segment=both ip=10.71.1.30");
+  Add("model=QMA271 reply=both segment=A ip=10.71.1.40");
+  Scan();
+  const ScanStats& st = mgr->lastScan();
+  EXPECT_FALSE(st.interfaceQueryFailed);
+  std::map<uint32_t, const InterfaceScan*> by;
+  for (const InterfaceScan& i : st.seen) by[i.seen.address] = &i;
+  ASSERT_TRUE(by.count(TestNet::PcA()) && by.count(TestNet::PcB()) && by.count(TestNet::PcDown()));
+  for (uint32_t pc : {TestNet::PcA(), TestNet::PcB()}) {
+    const InterfaceScan& i = *by[pc];
+    EXPECT_TRUE(i.qualifies && i.socket);
+    EXPECT_EQ(i.textProbes, 1u);
+    EXPECT_EQ(i.discoverRequests, 1u);
+    EXPECT_EQ(i.sendFailures, 0u);
+    EXPECT_EQ(i.replies.invalid, 0u);
+    EXPECT_EQ(i.replies.errors, 0u);
+  }
+  // qsa: the RMT's text reply, the KV-1R's text reply and announce, the
+  // QMA-2711's two; qsb: the A5411+'s and the KV-1R's announces (the text
+  // probe there is not the devices' broadcast).
+  const ReplyCounts& a = by[TestNet::PcA()]->replies;
+  EXPECT_EQ(a.firstFamily, 1u);
+  EXPECT_EQ(a.kvxr, 2u);
+  EXPECT_EQ(a.unlisted, 2u);
+  const ReplyCounts& b = by[TestNet::PcB()]->replies;
+  EXPECT_EQ(b.firstFamily, 1u);
+  EXPECT_EQ(b.kvxr, 1u);
+  EXPECT_EQ(b.unlisted, 0u);
+  const InterfaceScan& down = *by[TestNet::PcDown()];
+  EXPECT_FALSE(down.qualifies || down.socket);
+  EXPECT_EQ(down.textProbes + down.discoverRequests + down.replies.Total(), 0u);
+  EXPECT_EQ(a.Total() + b.Total(), st.datagrams);
 }
 
 // A record as the manager keeps it for a KV-xR device the library reported.
