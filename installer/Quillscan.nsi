@@ -38,6 +38,9 @@ Target ${QS_TARGET}
 Unicode true
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
+; A file that cannot be written (the program still running) stops the
+; installation with an error, silent or not, rather than being skipped.
+AllowSkipFiles off
 
 !define QS_NAME "Quillscan"
 !define QS_PUBLISHER "Tavrolux"
