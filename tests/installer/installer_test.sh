@@ -4,7 +4,8 @@
 # installer; checks the files, the Start-menu shortcuts, the Add/Remove
 # Programs entry and the firewall commands; runs the installed console front
 # end on the installed firmware file; uninstalls silently and checks that all
-# of it is gone and which firewall rules were deleted.
+# of it is gone and which firewall rules were deleted. On the way, a silent
+# reinstall while the installed program is held open must fail.
 #
 # Wine's netsh has no advfirewall, so the prefix's netsh.exe is replaced by a
 # stand-in that records its arguments (netsh_recorder.c); WINEDLLOVERRIDES
@@ -13,9 +14,9 @@
 #
 # Sends nothing to any network: the front end only reads a file.
 #
-# usage: installer_test.sh SETUP NETSH_RECORDER HEX PROGRAM LIBRARY CONSOLE PORT_HEADER
+# usage: installer_test.sh SETUP NETSH_RECORDER FILE_HOLDER HEX PROGRAM LIBRARY CONSOLE PORT_HEADER
 set -u
-setup=$1 recorder=$2 hex=$3 program=$4 library=$5 console=$6 port_header=$7
+setup=$1 recorder=$2 holder=$3 hex=$4 program=$5 library=$6 console=$7 port_header=$8
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 
@@ -117,6 +118,24 @@ else fail "firewall rules added (expected - / recorded +)"; fi
 echo "image: $(cat "$t/image.out")"
 check "the installed front end reads the installed firmware file" \
   grep -qF '{"status":0,"format":"intel-hex","version":[2,10],' "$t/image.out"
+wineserver -w
+
+# A reinstall while a file of the installation is held open (the program
+# running) must fail, not skip the file and report success.
+rm -f "$t/held" "$t/release"
+"$wine" "$holder" "$target\\Quillscan.exe" "Z:$t/release" "Z:$t/held" </dev/null >"$t/holder.log" 2>&1 &
+hpid=$!
+for _ in $(seq 1 300); do [ -e "$t/held" ] || ! kill -0 "$hpid" 2>/dev/null && break; sleep 0.1; done
+if [ -e "$t/held" ]; then
+  export QS_NETSH_LOG="Z:$t/netsh-reinstall.log"
+  "$wine" cmd.exe /c "Z:${t//\//\\}\\dist\\Quillscan-setup.exe /S /D=$target" </dev/null >"$t/reinstall.log" 2>&1
+  rc=$?
+  check "a silent reinstall over a program in use fails (exit code $rc)" test "$rc" -ne 0
+else
+  fail "the holder did not hold the installed program"
+fi
+touch "$t/release"
+wait "$hpid"
 wineserver -w
 
 export QS_NETSH_LOG="Z:$t/netsh-uninstall.log"
