@@ -137,6 +137,18 @@ Section "Quillscan"
 SectionEnd
 
 Section "Uninstall"
+  ; The program files first: one in use (the program running) stops the
+  ; uninstallation with the rest in place, so that it can be run again.
+  ClearErrors
+  Delete "$INSTDIR\Quillscan.exe"
+  Delete "$INSTDIR\quillscan-cli.exe"
+  Delete "$INSTDIR\KV-xR_update.dll"
+  IfErrors 0 files_gone
+  MessageBox MB_OK|MB_ICONSTOP "Quillscan is in use. Close it and run the uninstaller again." /SD IDOK
+  SetErrorLevel 2
+  Abort "Quillscan is in use."
+  files_gone:
+
   !insertmacro QS_FIREWALL 'delete rule name="${QS_RULE_PROGRAM}" dir=in program="$INSTDIR\Quillscan.exe"'
   !insertmacro QS_FIREWALL 'delete rule name="${QS_RULE_CONSOLE}" dir=in program="$INSTDIR\quillscan-cli.exe"'
   !insertmacro QS_FIREWALL 'delete rule name="${QS_RULE_BOOT}" dir=in protocol=UDP localport=${QS_BOOT_PORT}'
@@ -145,9 +157,6 @@ Section "Uninstall"
   Delete "${QS_MENU}\Uninstall Quillscan.lnk"
   RMDir "${QS_MENU}"
 
-  Delete "$INSTDIR\Quillscan.exe"
-  Delete "$INSTDIR\KV-xR_update.dll"
-  Delete "$INSTDIR\quillscan-cli.exe"
   Delete "$INSTDIR\*.hex"
   Delete "$INSTDIR\Uninstall.exe"
   ; Not recursive: anything else a user put there stays. The firmware jobs'

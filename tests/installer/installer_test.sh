@@ -5,7 +5,7 @@
 # Programs entry and the firewall commands; runs the installed console front
 # end on the installed firmware file; uninstalls silently and checks that all
 # of it is gone and which firewall rules were deleted. On the way, a silent
-# reinstall while the installed program is held open must fail.
+# reinstall or uninstall while the installed program is held open must fail.
 #
 # Wine's netsh has no advfirewall, so the prefix's netsh.exe is replaced by a
 # stand-in that records its arguments (netsh_recorder.c); WINEDLLOVERRIDES
@@ -72,6 +72,7 @@ target='C:\Quillscan Test'
 inst=$WINEPREFIX/drive_c/Quillscan\ Test
 menu=$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/Quillscan
 
+wine_quiet() { "$wine" "$@" </dev/null >>"$t/wine.log" 2>&1; }
 run_wine() {  # log file, Windows command line... ; waits for every process of the prefix
   local log=$1; shift
   "$wine" "$@" </dev/null >"$log" 2>&1
@@ -120,8 +121,8 @@ check "the installed front end reads the installed firmware file" \
   grep -qF '{"status":0,"format":"intel-hex","version":[2,10],' "$t/image.out"
 wineserver -w
 
-# A reinstall while a file of the installation is held open (the program
-# running) must fail, not skip the file and report success.
+# A reinstall or an uninstall while a file of the installation is held open
+# (the program running) must fail, not skip the file and report success.
 rm -f "$t/held" "$t/release"
 "$wine" "$holder" "$target\\Quillscan.exe" "Z:$t/release" "Z:$t/held" </dev/null >"$t/holder.log" 2>&1 &
 hpid=$!
@@ -131,6 +132,18 @@ if [ -e "$t/held" ]; then
   "$wine" cmd.exe /c "Z:${t//\//\\}\\dist\\Quillscan-setup.exe /S /D=$target" </dev/null >"$t/reinstall.log" 2>&1
   rc=$?
   check "a silent reinstall over a program in use fails (exit code $rc)" test "$rc" -ne 0
+  # _?= runs the uninstaller in place and waits for it (else it runs a copy
+  # of itself and returns at once).
+  export QS_NETSH_LOG="Z:$t/netsh-uninstall-held.log"
+  (cd "$inst" && "$wine" cmd.exe /c "Uninstall.exe /S _?=$target" </dev/null >"$t/uninstall-held.log" 2>&1)
+  rc=$?
+  check "a silent uninstall of a program in use fails (exit code $rc)" test "$rc" -ne 0
+  check "and leaves the uninstaller" test -f "$inst/Uninstall.exe"
+  check "and the firewall rules" test ! -s "$t/netsh-uninstall-held.log"
+  # the server is still running: ask it, its registry file is not written yet
+  check "and the Add/Remove Programs entry" wine_quiet reg.exe query \
+    'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillscan' /v QuietUninstallString
+  check "and the Start-menu shortcut" test -f "$menu/Quillscan.lnk"
 else
   fail "the holder did not hold the installed program"
 fi
