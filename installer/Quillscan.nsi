@@ -1,10 +1,11 @@
 ; Quillscan's Windows installer, made by makensis from installer/CMakeLists.txt,
 ; which passes the defines below.
 ;
-; NSIS rather than an MSI made with wixl: the firewall exceptions are netsh
-; commands run at install and at uninstall, which wixl's custom actions cannot
-; run, and an NSIS installer installs and uninstalls silently (/S, /D=) under
-; Wine, where the test runs it.
+; NSIS rather than an MSI made with wixl: wixl has no firewall extension, so
+; the netsh commands at install and at uninstall, like the copy of the firmware
+; files found beside the installer, would be hand-scheduled custom actions;
+; here each is a plain line, and the installer installs and uninstalls
+; silently (/S, /D=) under Wine, where its test runs it.
 ;
 ;   QS_TARGET    x86-unicode or amd64-unicode
 ;   QS_VERSION   four numbers, 1.3.0.0
