@@ -13,12 +13,14 @@ cd "$(dirname "$0")/.."
 #   picojson-dev, googletest; ip (iproute2); srec_cat (srecord); objcopy, as, ld
 #   (binutils); Xvfb (xvfb); xwd (x11-apps); import, convert (imagemagick); clang and
 #   its runtime for the fuzzers; killall, fuser (psmisc); ps, pkill (procps); python3;
-#   bc (icon drawing); od, head, stat, timeout (coreutils); flock (util-linux); awk, sed.
+#   bc (icon drawing); od, head, stat, timeout (coreutils); flock (util-linux); awk, sed;
+#   makensis (nsis) for the Windows installer.
 native=(build-essential cmake ninja-build pkg-config libssl-dev uuid-dev picojson-dev
         googletest libgtest-dev iproute2 srecord binutils xvfb x11-apps imagemagick
         clang libclang-rt-14-dev psmisc procps python3 bc coreutils util-linux mawk sed)
 cross=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
-       g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
+       g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+       nsis)
 # wine64 runs the 64-bit build of the same sources everywhere; wine32 runs the
 # product build, and only where the kernel runs 32-bit programs.
 wine=(wine wine64 fonts-wine)  # fonts-wine: Tahoma and Marlett for readable screenshots

@@ -1,0 +1,175 @@
+#!/usr/bin/env bash
+# The Windows installer under Wine, silently, in a prefix of its own: installs
+# into a folder whose name has a space, with a firmware file beside the
+# installer; checks the files, the Start-menu shortcuts, the Add/Remove
+# Programs entry and the firewall commands; runs the installed console front
+# end on the installed firmware file; uninstalls silently and checks that all
+# of it is gone and which firewall rules were deleted. On the way, a silent
+# reinstall or uninstall while the installed program is held open must fail.
+#
+# Wine's netsh has no advfirewall, so the prefix's netsh.exe is replaced by a
+# stand-in that records its arguments (netsh_recorder.c); WINEDLLOVERRIDES
+# makes Wine run that file instead of its built-in netsh. The installer itself
+# calls the system's netsh and knows nothing of the test.
+#
+# Sends nothing to any network: the front end only reads a file.
+#
+# usage: installer_test.sh SETUP NETSH_RECORDER FILE_HOLDER HEX PROGRAM LIBRARY CONSOLE PORT_HEADER
+set -u
+setup=$1 recorder=$2 holder=$3 hex=$4 program=$5 library=$6 console=$7 port_header=$8
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; }
+check() {  # description, command...
+  local what=$1; shift
+  if "$@"; then pass "$what"; else fail "$what"; fi
+}
+
+wine=$("$root/scripts/wine-loader.sh" "$setup") || exit 1
+port=$(sed -n 's/.*kBootPort = \([0-9]*\);.*/\1/p' "$port_header")
+[ -n "$port" ] || { echo "no kBootPort in $port_header"; exit 1; }
+
+# The run's prefix when there is one (copied: this test changes it), else a new one.
+template=
+for p in "${QS_WINE_TEMPLATE:-}" "${WINEPREFIX:-}"; do
+  if [ -n "$p" ] && [ -f "$p/system.reg" ]; then template=$p; break; fi
+done
+
+t=$(mktemp -d /tmp/qs-installer.XXXXXX)
+export WINEPREFIX=$t/prefix WINEDEBUG=-all WINEDLLOVERRIDES="netsh.exe=n"
+unset QS_WINE_TEMPLATE DISPLAY
+cleanup() {
+  wineserver -k >/dev/null 2>&1
+  rm -rf "$t"
+}
+trap cleanup EXIT
+
+if [ -n "$template" ]; then
+  cp -a --reflink=auto "$template" "$WINEPREFIX" || { echo "could not copy the prefix $template"; exit 1; }
+else
+  "$wine" wineboot -i </dev/null >"$t/wineboot.log" 2>&1
+  wineserver -w
+fi
+[ -f "$WINEPREFIX/system.reg" ] || { echo "no Wine prefix"; exit 1; }
+
+# The stand-in goes where the installer's $SYSDIR points: system32, or syswow64
+# for a 32-bit installer in a 64-bit prefix.
+sysdir=$WINEPREFIX/drive_c/windows/system32
+if [ "$wine" = /usr/lib/wine/wine ] && [ -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
+  sysdir=$WINEPREFIX/drive_c/windows/syswow64
+fi
+cp "$recorder" "$sysdir/netsh.exe" || exit 1
+
+# What a technician gets: the installer and a firmware file in one folder.
+mkdir -p "$t/dist"
+cp "$setup" "$t/dist/Quillscan-setup.exe"
+cp "$hex" "$t/dist/test-firmware.hex"
+
+target='C:\Quillscan Test'
+inst=$WINEPREFIX/drive_c/Quillscan\ Test
+menu=$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/Quillscan
+
+wine_quiet() { "$wine" "$@" </dev/null >>"$t/wine.log" 2>&1; }
+run_wine() {  # log file, Windows command line... ; waits for every process of the prefix
+  local log=$1; shift
+  "$wine" "$@" </dev/null >"$log" 2>&1
+  local rc=$?
+  wineserver -w
+  return $rc
+}
+
+# /D= takes the rest of the command line as it is, spaces and all, so the
+# installer is started through cmd with the line written out.
+export QS_NETSH_LOG="Z:$t/netsh-install.log"
+check "silent install exits 0" run_wine "$t/install.log" cmd.exe /c "Z:${t//\//\\}\\dist\\Quillscan-setup.exe /S /D=$target"
+
+for f in Quillscan.exe KV-xR_update.dll quillscan-cli.exe Uninstall.exe; do
+  check "installed $f" test -f "$inst/$f"
+done
+check "Quillscan.exe is the program built" cmp -s "$program" "$inst/Quillscan.exe"
+check "KV-xR_update.dll is the library built" cmp -s "$library" "$inst/KV-xR_update.dll"
+check "quillscan-cli.exe is the front end built" cmp -s "$console" "$inst/quillscan-cli.exe"
+check "the firmware file beside the installer is installed beside the program" \
+  cmp -s "$hex" "$inst/test-firmware.hex"
+check "Start-menu shortcut" test -f "$menu/Quillscan.lnk"
+check "the shortcut starts the installed program" \
+  grep -qaF 'C:\Quillscan Test\Quillscan.exe' "$menu/Quillscan.lnk"
+check "Start-menu shortcut of the uninstaller" test -f "$menu/Uninstall Quillscan.lnk"
+check "Add/Remove Programs entry" grep -qF \
+  '"QuietUninstallString"="\"C:\\Quillscan Test\\Uninstall.exe\" /S"' "$WINEPREFIX/system.reg"
+
+cat >"$t/expected-install" <<EOF
+advfirewall firewall delete rule name="Quillscan" dir=in
+advfirewall firewall delete rule name="Quillscan console" dir=in
+advfirewall firewall delete rule name="Quillscan boot loader messages" dir=in
+advfirewall firewall add rule name="Quillscan" dir=in action=allow program="$target\\Quillscan.exe" enable=yes profile=any
+advfirewall firewall add rule name="Quillscan console" dir=in action=allow program="$target\\quillscan-cli.exe" enable=yes profile=any
+advfirewall firewall add rule name="Quillscan boot loader messages" dir=in action=allow protocol=UDP localport=$port enable=yes profile=any
+EOF
+if diff -u "$t/expected-install" "$t/netsh-install.log"; then pass "firewall rules added"
+else fail "firewall rules added (expected - / recorded +)"; fi
+
+# The installed front end, started from the installed folder, loads the
+# installed library and reads the installed firmware file.
+(cd "$inst" && "$wine" 'C:\Quillscan Test\quillscan-cli.exe' image test-firmware.hex --json \
+   </dev/null >"$t/image.out" 2>"$t/image.err")
+echo "image: $(cat "$t/image.out")"
+check "the installed front end reads the installed firmware file" \
+  grep -qF '{"status":0,"format":"intel-hex","version":[2,10],' "$t/image.out"
+wineserver -w
+
+# A reinstall or an uninstall while a file of the installation is held open
+# (the program running) must fail, not skip the file and report success.
+rm -f "$t/held" "$t/release"
+"$wine" "$holder" "$target\\Quillscan.exe" "Z:$t/release" "Z:$t/held" </dev/null >"$t/holder.log" 2>&1 &
+hpid=$!
+for _ in $(seq 1 300); do [ -e "$t/held" ] || ! kill -0 "$hpid" 2>/dev/null && break; sleep 0.1; done
+if [ -e "$t/held" ]; then
+  export QS_NETSH_LOG="Z:$t/netsh-reinstall.log"
+  "$wine" cmd.exe /c "Z:${t//\//\\}\\dist\\Quillscan-setup.exe /S /D=$target" </dev/null >"$t/reinstall.log" 2>&1
+  rc=$?
+  check "a silent reinstall over a program in use fails (exit code $rc)" test "$rc" -ne 0
+  # _?= runs the uninstaller in place and waits for it (else it runs a copy
+  # of itself and returns at once).
+  export QS_NETSH_LOG="Z:$t/netsh-uninstall-held.log"
+  (cd "$inst" && "$wine" cmd.exe /c "Uninstall.exe /S _?=$target" </dev/null >"$t/uninstall-held.log" 2>&1)
+  rc=$?
+  check "a silent uninstall of a program in use fails (exit code $rc)" test "$rc" -ne 0
+  check "and leaves the uninstaller" test -f "$inst/Uninstall.exe"
+  check "and the firewall rules" test ! -s "$t/netsh-uninstall-held.log"
+  # the server is still running: ask it, its registry file is not written yet
+  check "and the Add/Remove Programs entry" wine_quiet reg.exe query \
+    'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillscan' /v QuietUninstallString
+  check "and the Start-menu shortcut" test -f "$menu/Quillscan.lnk"
+else
+  fail "the holder did not hold the installed program"
+fi
+touch "$t/release"
+wait "$hpid"
+wineserver -w
+
+export QS_NETSH_LOG="Z:$t/netsh-uninstall.log"
+check "silent uninstall exits 0" run_wine "$t/uninstall.log" "$target\\Uninstall.exe" /S
+cat >"$t/expected-uninstall" <<EOF
+advfirewall firewall delete rule name="Quillscan" dir=in program="$target\\Quillscan.exe"
+advfirewall firewall delete rule name="Quillscan console" dir=in program="$target\\quillscan-cli.exe"
+advfirewall firewall delete rule name="Quillscan boot loader messages" dir=in protocol=UDP localport=$port
+EOF
+if diff -u "$t/expected-uninstall" "$t/netsh-uninstall.log"; then pass "firewall rules deleted"
+else fail "firewall rules deleted (expected - / recorded +)"; fi
+check "installation folder removed" test ! -e "$inst"
+check "Start-menu folder removed" test ! -e "$menu"
+check "Add/Remove Programs entry removed" \
+  bash -c '! grep -qF "Uninstall\\\\Quillscan]" "$1"' _ "$WINEPREFIX/system.reg"
+
+if [ "$failures" -ne 0 ]; then
+  for f in install.log uninstall.log image.err; do
+    [ -s "$t/$f" ] && { echo "--- $f"; tail -n 20 "$t/$f"; }
+  done
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "all checks passed"
