@@ -116,21 +116,25 @@ struct Job {
 
 std::string VersionOrUnknown(const app::Version& v) { return app::IsZero(v) ? "unknown" : app::VersionText(v); }
 
-// The device's line once it has ended (or was skipped).
-std::string ResultLine(const Job& j, const app::Version& file) {
+// The device's line once it has ended (or was skipped); lookedFor: scans
+// looked for it after its update (not after an interrupt).
+std::string ResultLine(const Job& j, const app::Version& file, bool lookedFor) {
   std::string head = j.device.model + " " + j.mac + " at " + j.address + ": firmware " + VersionOrUnknown(j.before);
   if (j.stage == Stage::Skipped) return head + ": skipped, " + j.skipped;
-  head += std::string(" -> ") + (j.back ? app::VersionText(j.after) : "not seen again");
   if (!j.hasStatus) return head + ": " + j.failure;
+  head += " -> ";
+  if (j.back) head += app::VersionText(j.after);
+  else if (lookedFor) head += "not seen again within " + std::to_string(kComeBackMs / 1000) + " s";
+  else head += "not looked for (interrupted)";
   head += ": " + std::to_string(j.status) + ": " + app::UpdateResultMeaning(j.status);
   switch (app::JudgeUpdate(j.status, j.back, j.after, file)) {
     case app::UpdateVerdict::Done:
     case app::UpdateVerdict::Failed:
       return head;
     case app::UpdateVerdict::NotBack:
-      return head + "; not seen again within " + std::to_string(kComeBackMs / 1000) + " s: version not confirmed";
+      return head + "; its version is not confirmed";
     case app::UpdateVerdict::OtherVersion:
-      return head + "; but it reports " + app::VersionText(j.after) + ", not the file's " + app::VersionText(file);
+      return head + "; but that is not the file's " + app::VersionText(file);
   }
   return head;
 }
@@ -211,7 +215,9 @@ class Batch {
     std::vector<size_t> pending;
     for (size_t i = 0; i < jobs_.size(); ++i)
       if (jobs_[i].stage == Stage::Ended && jobs_[i].hasStatus) pending.push_back(i);
-      else if (jobs_[i].stage == Stage::Ended) Say(ResultLine(jobs_[i], file_));
+      else if (jobs_[i].stage == Stage::Ended) Say(ResultLine(jobs_[i], file_, false));
+    progress_.Clear();
+    const bool looking = !Interrupted();
     Spinner spinner(kCmd, "waiting for the devices");
     const uint32_t start = plat::TickCount();
     while (!pending.empty() && !Interrupted()) {
@@ -239,7 +245,7 @@ class Batch {
         }
         if (j.back) {
           spinner.Stop();
-          Say(ResultLine(j, file_));
+          Say(ResultLine(j, file_, true));
         } else {
           still.push_back(i);
         }
@@ -254,12 +260,12 @@ class Batch {
       }
     }
     spinner.Stop();
-    for (size_t i : pending) Say(ResultLine(jobs_[i], file_));
+    for (size_t i : pending) Say(ResultLine(jobs_[i], file_, looking && !Interrupted()));
   }
 
   void SaySkipped() {
     for (const Job& j : jobs_)
-      if (j.stage == Stage::Skipped) Say(ResultLine(j, file_));
+      if (j.stage == Stage::Skipped) Say(ResultLine(j, file_, false));
   }
 
   // Counts of the summary; true when every device not skipped is done.
@@ -436,6 +442,7 @@ int RunUpdateAll(const std::vector<std::string>& args) {
   CatchInterrupts();
   bool completed = batch.Update(host);
   batch.AwaitComeBack(host);  // after an interrupt: the lines only
+  completed = completed && !Interrupted();
   LetScansEnd(host);
   host.Close();
   InterruptHandled();

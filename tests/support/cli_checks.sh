@@ -25,10 +25,12 @@ took() { echo "  ($(( ($(date +%s%N) - started) / 1000000 )) ms)"; }
 prefixed() {  # command, file
   ! sed 's/\r$//' "$2" | grep -vE "^(quillscan-cli $1: |usage: quillscan-cli $1 |  )" | grep -q .
 }
-# The output file's JSON against a python expression over j; the check shows the document.
+# The output file's JSON against a python expression over j; a failing check
+# shows the document.
 jcheck() {  # description, expression
   python3 -c "import json,sys; j=json.load(sys.stdin); sys.exit(0 if ($2) else 1)" <"$out" 2>/dev/null
-  check "$1 ($(tr -d '\n' <"$out"))" $?
+  local rc=$?
+  if [ $rc = 0 ]; then check "$1" 0; else check "$1 ($(tr -d '\n' <"$out"))" $rc; fi
 }
 
 # Intel HEX files: fw.info at 0x4000 and 20000 bytes at 0x10000.
