@@ -407,20 +407,8 @@ int RunUpdateAll(const std::vector<std::string>& args) {
   app::Version file;
   if (!LoadFirmwareArgument(kCmd, o.file, &file)) return kExitFailed;
   LibraryHost host;
-  if (!host.Open()) {
-    Error(kCmd, "no window for the library's notifications");
-    return kExitFailed;
-  }
   std::vector<KvxrDevice> found;
-  int32_t st = 0;
-  Spinner spinner(kCmd, "scanning");
-  bool ran = ScanKvxrDevices(host, o.limited, &found, &st);
-  spinner.Stop();
-  if (!ran) {
-    Error(kCmd, "the KV-xR scan did not run (" + kvxr::StatusText(kvxr::Call::DiscoverDevices, st) + ")");
-    return kExitFailed;
-  }
-  found = UniqueByMac(found);
+  if (!OpenAndScanKvxrDevices(host, kCmd, o.limited, &found)) return kExitFailed;
   if (found.empty()) {
     LetScansEnd(host);
     Error(kCmd, "no KV-xR device answered the scan; nothing was updated");

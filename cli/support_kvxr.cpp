@@ -146,23 +146,31 @@ void LetScansEnd(LibraryHost& host) {
   if (!g_allEnded.load()) host.Run(8000, &g_allEnded);
 }
 
-bool OpenAndFindKvxrDevice(LibraryHost& host, const char* command, const DeviceTarget& target, bool limitedBroadcast,
-                           KvxrDevice* device, const char* note) {
+bool OpenAndScanKvxrDevices(LibraryHost& host, const char* command, bool limitedBroadcast,
+                            std::vector<KvxrDevice>* found) {
   if (!host.Open()) {
     Error(command, "no window for the library's notifications");
     return false;
   }
-  std::vector<KvxrDevice> found;
+  std::vector<KvxrDevice> lines;
   int32_t st = 0;
   Spinner spinner(command, "scanning");
-  bool ran = ScanKvxrDevices(host, limitedBroadcast, &found, &st);
+  bool ran = ScanKvxrDevices(host, limitedBroadcast, &lines, &st);
   spinner.Stop();
   if (!ran) {
     Error(command, "the KV-xR scan did not run (" + kvxr::StatusText(kvxr::Call::DiscoverDevices, st) + ")");
     return false;
   }
+  *found = UniqueByMac(lines);
+  return true;
+}
+
+bool OpenAndFindKvxrDevice(LibraryHost& host, const char* command, const DeviceTarget& target, bool limitedBroadcast,
+                           KvxrDevice* device, const char* note) {
+  std::vector<KvxrDevice> found;
+  if (!OpenAndScanKvxrDevices(host, command, limitedBroadcast, &found)) return false;
   std::vector<KvxrDevice> matches;
-  for (const KvxrDevice& d : UniqueByMac(found))
+  for (const KvxrDevice& d : found)
     if (TargetMatches(target, d.d.mac, d.d.address)) matches.push_back(d);
   if (matches.empty()) {
     Error(command, "no KV-xR device with " + TargetText(target) + " answered the scan" + note);

@@ -36,6 +36,11 @@ bool TakeLimitedBroadcastOption(const std::vector<std::string>& all, std::vector
 // KVxR_DiscoverDevices answered.
 bool ScanKvxrDevices(LibraryHost& host, bool limitedBroadcast, std::vector<KvxrDevice>* out, int32_t* status);
 
+// Opens the host and scans (with a spinner): every device found, one per
+// MAC; says why not ("quillscan-cli <command>: ...").
+bool OpenAndScanKvxrDevices(LibraryHost& host, const char* command, bool limitedBroadcast,
+                            std::vector<KvxrDevice>* found);
+
 // Opens the host, scans (with a spinner) and finds the one device the target
 // names; says why it cannot ("quillscan-cli <command>: ..."), with note after
 // a missing device.
