@@ -3,17 +3,18 @@
 // looks for the device until it is back and checks the version it reports.
 #include <picojson.h>
 
-#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "app/logic/update_outcome.h"
+#include "cli/cmd_update_all.h"
 #include "cli/command.h"
 #include "cli/support_firmware.h"
 #include "cli/support_kvxr.h"
 #include "cli/support_progress.h"
 #include "cli/support_spinner.h"
+#include "cli/support_update.h"
 #include "library/KV-xR_update.h"
 #include "library/status_text.h"
 #include "platform/tick.h"
@@ -23,44 +24,21 @@ namespace qs::cli {
 namespace {
 
 constexpr const char* kCmd = "update";
-constexpr uint32_t kComeBackMs = 30000;
 constexpr uint32_t kProbeMs = 2000;
-// The job reports at least once a second while it waits and ends itself
-// after 15 s without a word from the device; this only guards against a
-// library that falls silent.
-constexpr uint32_t kSilenceLimitMs = 90000;
-constexpr uint32_t kUpdateLimitMs = 15 * 60 * 1000;
-
-constexpr int32_t kKindPreparing = 1;
-constexpr int32_t kKindProgramming = 3;
-constexpr int32_t kKindEnded = 4;
-
-struct UpdateEvent {
-  int32_t kind, value;
-};
-std::vector<UpdateEvent> g_events;
-int32_t g_device = 0;
-
-void OnUpdate(int32_t device, int32_t kind, int32_t value) {
-  if (device == g_device && g_events.size() < 100000) g_events.push_back(UpdateEvent{kind, value});
-}
-
-app::Version Of(const kvxr::DeviceLine& d) { return app::Version{d.major, d.minor}; }
 
 // Runs the update until its final status; false when the library fell
 // silent or the time ran out (the job is then aborted).
 bool RunUpdate(LibraryHost& host, int32_t handle, int32_t* status) {
   ProgressLine progress(kCmd);
-  g_events.clear();
-  g_device = handle;
+  std::vector<UpdateEvent> events;
   const uint32_t start = plat::TickCount();
   uint32_t lastWord = start;
   bool programming = false;
-  size_t seen = 0;
   for (;;) {
     host.Run(200);
-    for (; seen < g_events.size(); ++seen) {
-      const UpdateEvent e = g_events[seen];
+    TakeUpdateEvents(&events);
+    for (const UpdateEvent& e : events) {
+      if (e.device != handle) continue;
       lastWord = plat::TickCount();
       if (e.kind == kKindEnded) {
         progress.Clear();
@@ -98,7 +76,7 @@ bool WaitUntilBack(LibraryHost& host, bool limited, const KvxrDevice& before, Kv
     KvxrDevice now;
     bool answered = ProbeKvxrDevice(host, limited, before.d.mac, left < kProbeMs ? left : kProbeMs, &now);
     // A device that did not answer the version query is asked again.
-    if (answered && !app::IsZero(Of(now.d))) {
+    if (answered && !app::IsZero(VersionOf(now.d))) {
       *back = now;
       return true;
     }
@@ -112,6 +90,8 @@ bool WaitUntilBack(LibraryHost& host, bool limited, const KvxrDevice& before, Kv
 }
 
 int RunUpdateCommand(const std::vector<std::string>& all) {
+  for (const std::string& a : all)
+    if (a == "--all") return RunUpdateAll(all);
   std::vector<std::string> args;
   const bool limited = TakeLimitedBroadcastOption(all, &args);
   bool json = false;
@@ -143,12 +123,12 @@ int RunUpdateCommand(const std::vector<std::string>& all) {
   KvxrDevice device;
   if (!OpenAndFindKvxrDevice(host, kCmd, target, limited, &device, "; nothing was changed")) return kExitFailed;
   const std::string mac = MacText(device.d.mac);
-  const app::Version before = Of(device.d);
+  const app::Version before = VersionOf(device.d);
   say(device.model + " " + mac + " at " + device.Address() + ": firmware " +
       (app::IsZero(before) ? std::string("unknown") : app::VersionText(before)) + "; the file holds " +
       app::VersionText(file));
 
-  int32_t st = KVxR_UpdateFirmware(device.handle, OnUpdate);
+  int32_t st = KVxR_UpdateFirmware(device.handle, OnUpdateEvent);
   if (st != 0) {
     Error(kCmd, "the update did not start: " + std::to_string(st) + ": " + kvxr::StatusMeaning(kvxr::Call::UpdateFirmware, st));
     return kExitFailed;
@@ -162,17 +142,13 @@ int RunUpdateCommand(const std::vector<std::string>& all) {
 
   KvxrDevice back;
   bool isBack = WaitUntilBack(host, limited, device, &back);
-  const app::Version after = isBack ? Of(back.d) : app::Version{};
+  const app::Version after = isBack ? VersionOf(back.d) : app::Version{};
   if (isBack) say(back.model + " " + mac + " is back at " + back.Address() + " with firmware " + app::VersionText(after));
   LetScansEnd(host);
   host.Close();
 
   if (json) {
-    picojson::object o;
-    o["status"] = picojson::value(static_cast<double>(status));
-    o["before"] = VersionJson(before);
-    o["after"] = isBack ? VersionJson(after) : picojson::value();
-    o["file"] = VersionJson(file);
+    picojson::object o = UpdateJson(&status, before, isBack ? &after : nullptr, file);
     std::printf("%s\n", picojson::value(o).serialize().c_str());
     std::fflush(stdout);
   }
@@ -199,7 +175,9 @@ int RunUpdateCommand(const std::vector<std::string>& all) {
 
 }  // namespace
 
-QS_CLI_COMMAND(g_update, "update", "update <MAC|address> <FILE> [--xp] [--json]",
+QS_CLI_COMMAND(g_update, "update",
+               "update <MAC|address> <FILE> [--xp] [--json]\n"
+               "       quillscan-cli update --all <FILE> [--older] [--parallel N] [--xp] [--json]",
                "Updates the firmware of a KV-xR device as the program's firmware dialog does:\n"
                "loads the file (Intel HEX or S-record), finds the device by a scan, restarts it\n"
                "into its boot loader and writes the parts of the image that differ. Progress\n"
@@ -212,9 +190,19 @@ QS_CLI_COMMAND(g_update, "update", "update <MAC|address> <FILE> [--xp] [--json]"
                "          library's final status), \"before\" and \"after\" (the device's version,\n"
                "          [major, minor]; null when unknown, \"after\" null when the device\n"
                "          did not come back) and \"file\" (the file's version)\n"
+               "With --all every KV-xR device the scan finds is updated, up to N at once:\n"
+               "  --older       only those whose version is below the file's (the others are\n"
+               "                listed as skipped, with the reason)\n"
+               "  --parallel N  updates at once, 1-32 (default 8)\n"
+               "  --json        one array on stdout: per device the object above and \"mac\"\n"
+               "                (a skipped device: \"status\" null and \"skipped\", the reason)\n"
+               "  One line per device as it ends (model, MAC, address, versions before and\n"
+               "  after, the final status and its meaning), then the counts. Ctrl+C: no more\n"
+               "  updates start and those under way end; a second Ctrl+C leaves them.\n"
                "Exit status: 0 the update ended with 1 (written) or 0 (already up to date) and\n"
-               "the device came back with the file's version; 1 failed (the reason is\n"
-               "printed, also when the device came back with another version); 2 usage error.",
+               "the device came back with the file's version (with --all: every device not\n"
+               "skipped, and at least one device found); 1 failed (the reason is printed, also\n"
+               "when the device came back with another version); 2 usage error.",
                RunUpdateCommand);
 
 }  // namespace qs::cli

@@ -8,6 +8,8 @@ namespace qs::cli {
 // From now on an interrupt only sets the flag. Once per process.
 void CatchInterrupts();
 bool Interrupted();
+// How many interrupts came (a second one may mean "leave now").
+unsigned InterruptCount();
 // The command has undone what it must; a console being closed may go now.
 void InterruptHandled();
 

@@ -8,9 +8,14 @@ namespace qs::cli {
 
 namespace {
 std::atomic<bool> g_interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+std::atomic<unsigned> g_count{0};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<unsigned>::is_always_lock_free,
+              "set from a signal handler");
 
-void OnSignal(int) { g_interrupted.store(true); }
+void OnSignal(int) {
+  g_count.fetch_add(1);
+  g_interrupted.store(true);
+}
 }  // namespace
 
 void CatchInterrupts() {
@@ -22,6 +27,8 @@ void CatchInterrupts() {
 }
 
 bool Interrupted() { return g_interrupted.load(); }
+
+unsigned InterruptCount() { return g_count.load(); }
 
 void InterruptHandled() {}
 

@@ -1,5 +1,6 @@
 #include "cli/support_kvxr.h"
 
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -20,8 +21,11 @@ std::atomic<bool> g_done{false};
 std::atomic<int> g_scansStarted{0};
 std::atomic<int> g_scansEnded{0};
 std::atomic<bool> g_allEnded{true};
-// While probing: the MAC looked for, and whether its line came.
-const uint8_t* g_probeMac = nullptr;
+// While probing: the MACs looked for, those not seen yet, and whether every
+// one's line came.
+const std::vector<std::array<uint8_t, 6>>* g_probeMacs = nullptr;
+std::vector<bool> g_probeSeen;
+size_t g_probeLeft = 0;
 std::atomic<bool> g_probeHit{false};
 
 void OnDevice(int32_t handle, const KVxR_WCHAR* line) {
@@ -38,7 +42,12 @@ void OnDevice(int32_t handle, const KVxR_WCHAR* line) {
   if (!kvxr::ParseDeviceLine(s, &d.d)) return;
   d.model = d.d.model;
   g_target->push_back(d);
-  if (g_probeMac && std::memcmp(g_probeMac, d.d.mac, 6) == 0) g_probeHit = true;
+  if (!g_probeMacs) return;
+  for (size_t i = 0; i < g_probeMacs->size(); ++i) {
+    if (g_probeSeen[i] || std::memcmp((*g_probeMacs)[i].data(), d.d.mac, 6) != 0) continue;
+    g_probeSeen[i] = true;
+    if (--g_probeLeft == 0) g_probeHit = true;
+  }
 }
 
 void OnDone() {
@@ -88,56 +97,81 @@ bool ScanKvxrDevices(LibraryHost& host, bool limitedBroadcast, std::vector<KvxrD
 
 bool ProbeKvxrDevice(LibraryHost& host, bool limitedBroadcast, const uint8_t mac[6], uint32_t waitMs,
                      KvxrDevice* out) {
+  std::vector<std::array<uint8_t, 6>> macs(1);
+  std::memcpy(macs[0].data(), mac, 6);
+  std::vector<KvxrDevice> found;
+  ProbeKvxrDevices(host, limitedBroadcast, macs, waitMs, &found);
+  if (found.empty()) return false;
+  *out = found[0];
+  return true;
+}
+
+void ProbeKvxrDevices(LibraryHost& host, bool limitedBroadcast, const std::vector<std::array<uint8_t, 6>>& macs,
+                      uint32_t waitMs, std::vector<KvxrDevice>* out) {
+  out->clear();
+  if (macs.empty()) return;
   std::vector<KvxrDevice> seen;
   g_target = &seen;
-  g_probeMac = mac;
+  g_probeMacs = &macs;
+  g_probeSeen.assign(macs.size(), false);
+  g_probeLeft = macs.size();
   g_probeHit = false;
-  bool found = false;
   if (StartScan(limitedBroadcast) == KVXR_OK) {
     host.Run(waitMs, &g_probeHit);
-    for (const KvxrDevice& d : seen) {
-      if (std::memcmp(d.d.mac, mac, 6) != 0) continue;
-      *out = d;  // the last line of the device wins
-      found = true;
+    for (const KvxrDevice& d : UniqueByMac(seen)) {
+      for (const auto& m : macs)
+        if (std::memcmp(d.d.mac, m.data(), 6) == 0) out->push_back(d);
     }
   }
   g_target = nullptr;
-  g_probeMac = nullptr;
-  return found;
+  g_probeMacs = nullptr;
+}
+
+std::vector<KvxrDevice> UniqueByMac(const std::vector<KvxrDevice>& lines) {
+  std::vector<KvxrDevice> unique;
+  for (const KvxrDevice& d : lines) {
+    bool same = false;
+    for (KvxrDevice& m : unique) {
+      if (std::memcmp(m.d.mac, d.d.mac, 6) == 0) {
+        m = d;
+        same = true;
+      }
+    }
+    if (!same) unique.push_back(d);
+  }
+  return unique;
 }
 
 void LetScansEnd(LibraryHost& host) {
   if (!g_allEnded.load()) host.Run(8000, &g_allEnded);
 }
 
-bool OpenAndFindKvxrDevice(LibraryHost& host, const char* command, const DeviceTarget& target, bool limitedBroadcast,
-                           KvxrDevice* device, const char* note) {
+bool OpenAndScanKvxrDevices(LibraryHost& host, const char* command, bool limitedBroadcast,
+                            std::vector<KvxrDevice>* found) {
   if (!host.Open()) {
     Error(command, "no window for the library's notifications");
     return false;
   }
-  std::vector<KvxrDevice> found;
+  std::vector<KvxrDevice> lines;
   int32_t st = 0;
   Spinner spinner(command, "scanning");
-  bool ran = ScanKvxrDevices(host, limitedBroadcast, &found, &st);
+  bool ran = ScanKvxrDevices(host, limitedBroadcast, &lines, &st);
   spinner.Stop();
   if (!ran) {
     Error(command, "the KV-xR scan did not run (" + kvxr::StatusText(kvxr::Call::DiscoverDevices, st) + ")");
     return false;
   }
-  // One device per MAC (it may be seen through two interfaces); the last line wins.
+  *found = UniqueByMac(lines);
+  return true;
+}
+
+bool OpenAndFindKvxrDevice(LibraryHost& host, const char* command, const DeviceTarget& target, bool limitedBroadcast,
+                           KvxrDevice* device, const char* note) {
+  std::vector<KvxrDevice> found;
+  if (!OpenAndScanKvxrDevices(host, command, limitedBroadcast, &found)) return false;
   std::vector<KvxrDevice> matches;
-  for (const KvxrDevice& d : found) {
-    if (!TargetMatches(target, d.d.mac, d.d.address)) continue;
-    bool same = false;
-    for (KvxrDevice& m : matches) {
-      if (std::memcmp(m.d.mac, d.d.mac, 6) == 0) {
-        m = d;
-        same = true;
-      }
-    }
-    if (!same) matches.push_back(d);
-  }
+  for (const KvxrDevice& d : found)
+    if (TargetMatches(target, d.d.mac, d.d.address)) matches.push_back(d);
   if (matches.empty()) {
     Error(command, "no KV-xR device with " + TargetText(target) + " answered the scan" + note);
     return false;

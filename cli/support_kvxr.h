@@ -2,6 +2,7 @@
 // library scan, and looking for it again after a change. What a library
 // status means: kvxr::StatusText (library/status_text.h).
 #pragma once
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -35,6 +36,11 @@ bool TakeLimitedBroadcastOption(const std::vector<std::string>& all, std::vector
 // KVxR_DiscoverDevices answered.
 bool ScanKvxrDevices(LibraryHost& host, bool limitedBroadcast, std::vector<KvxrDevice>* out, int32_t* status);
 
+// Opens the host and scans (with a spinner): every device found, one per
+// MAC; says why not ("quillscan-cli <command>: ...").
+bool OpenAndScanKvxrDevices(LibraryHost& host, const char* command, bool limitedBroadcast,
+                            std::vector<KvxrDevice>* found);
+
 // Opens the host, scans (with a spinner) and finds the one device the target
 // names; says why it cannot ("quillscan-cli <command>: ..."), with note after
 // a missing device.
@@ -45,6 +51,16 @@ bool OpenAndFindKvxrDevice(LibraryHost& host, const char* command, const DeviceT
 // its line in this scan. false when the device did not answer in that time.
 bool ProbeKvxrDevice(LibraryHost& host, bool limitedBroadcast, const uint8_t mac[6], uint32_t waitMs,
                      KvxrDevice* out);
+
+// One look for several devices by MAC: a new library scan, waiting up to
+// waitMs until each has been reported in this scan. *out: the line of each
+// device that answered (the last one of a device wins), in the scan's order.
+void ProbeKvxrDevices(LibraryHost& host, bool limitedBroadcast, const std::vector<std::array<uint8_t, 6>>& macs,
+                      uint32_t waitMs, std::vector<KvxrDevice>* out);
+
+// One device per MAC (it may be seen through two interfaces): the last line
+// of each wins, in the order each MAC was first seen.
+std::vector<KvxrDevice> UniqueByMac(const std::vector<KvxrDevice>& lines);
 
 // Runs notifications until every scan started here has ended (at most 8 s):
 // the library's scans must not outlive the program.

@@ -66,6 +66,10 @@ void ProgressLine::Note(const std::string& text) {
   lastShown_ = -1;
 }
 
+void ProgressLine::Status(const std::string& text) {
+  if (terminal_) Draw(text);
+}
+
 void ProgressLine::Clear() {
   if (!drawn_) return;
   std::fprintf(stderr, "\r%*s\r", static_cast<int>(width_), "");

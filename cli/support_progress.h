@@ -21,6 +21,9 @@ class ProgressLine {
   void Percent(const std::string& what, uint32_t percent);
   // A line of its own (a phase, a unit found), after the bar is wiped.
   void Note(const std::string& text);
+  // On a terminal the bar shows text (a summary of work under way);
+  // elsewhere nothing: the Notes tell it.
+  void Status(const std::string& text);
   // Wipes the bar; output may follow.
   void Clear();
 

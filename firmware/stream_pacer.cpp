@@ -16,6 +16,16 @@ StreamPacer::Decision StreamPacer::Next(uint32_t now) {
   return {Kind::Send, 0};
 }
 
+void StreamPacer::Renew(uint32_t now, uint32_t lifetimeMs) {
+  if (lifetime_ == kForever) return;
+  if (lifetimeMs == kForever) {
+    lifetime_ = kForever;
+    return;
+  }
+  const uint64_t wanted = static_cast<uint64_t>(now - start_) + lifetimeMs;
+  if (wanted > lifetime_) lifetime_ = wanted < kForever ? static_cast<uint32_t>(wanted) : kForever - 1;
+}
+
 void StreamPacer::SetCycleLength(size_t length) {
   length_ = length;
   if (position_ >= length_) position_ = 0;

@@ -29,6 +29,10 @@ class StreamPacer {
   };
   Decision Next(uint32_t now);
 
+  // A holder that joins at `now` with its own lifetime: the stream runs at
+  // least that long from now (also after the lifetime had passed).
+  void Renew(uint32_t now, uint32_t lifetimeMs);
+
   // The cycle was (re)built with length datagrams; the position is kept when
   // it still lies inside the cycle.
   void SetCycleLength(size_t length);

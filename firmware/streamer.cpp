@@ -34,7 +34,9 @@ class Streamer : public InterfaceImpl<IStreamingProgrammerEx>, public InterfaceI
       : adapter_(adapter), lifetime_(lifetimeMs), program_(program) {}
   virtual ~Streamer() = default;
 
-  bool Init() { return stop_.Create(true, false) && finished_.Create(true, false); }
+  bool Init() {
+    return stop_.Create(true, false) && finished_.Create(true, false) && renewed_.Create(false, false);
+  }
 
   bool AddDevice(const DeviceId& id) override {
     plat::ScopedLock l(lock_);
@@ -49,6 +51,18 @@ class Streamer : public InterfaceImpl<IStreamingProgrammerEx>, public InterfaceI
 
   // Holders, counted under the table's lock.
   size_t holders = 0;
+
+  // A later holder's lifetime counts from its registration: a job that joins
+  // a streamer started long before still gets its stream.
+  void Renew(uint32_t lifetimeMs) {
+    {
+      plat::ScopedLock l(lock_);
+      renewal_ = true;
+      renewalTick_ = plat::TickCount();
+      renewalMs_ = lifetimeMs;
+    }
+    renewed_.Set();
+  }
 
   void Stop() { stop_.Set(); }
   bool WaitFinished(uint32_t ms) { return finished_.Wait(ms); }
@@ -74,6 +88,13 @@ class Streamer : public InterfaceImpl<IStreamingProgrammerEx>, public InterfaceI
     pacer.SetCycleLength(cycle.size());
   }
 
+  void ApplyRenewal(StreamPacer& pacer) {
+    plat::ScopedLock l(lock_);
+    if (!renewal_) return;
+    renewal_ = false;
+    pacer.Renew(renewalTick_, renewalMs_);
+  }
+
   bool Changed() {
     plat::ScopedLock l(lock_);
     return changed_;
@@ -90,10 +111,17 @@ class Streamer : public InterfaceImpl<IStreamingProgrammerEx>, public InterfaceI
       s.SetBroadcast(true);
       s.SetMulticastInterface(adapter_.address);
     }
-    const plat::WaitObject stops[2] = {poolStop.object(), stop_.object()};
+    const plat::WaitObject stops[3] = {poolStop.object(), stop_.object(), renewed_.object()};
     for (;;) {
+      ApplyRenewal(pacer);
       StreamPacer::Decision d = pacer.Next(plat::TickCount());
-      if (d.kind == StreamPacer::Kind::Expired) break;
+      if (d.kind == StreamPacer::Kind::Expired) {
+        // The lifetime has passed: the streamer stays listed (and takes
+        // devices) until its holders let go, and sends nothing more unless
+        // a new holder renews it.
+        if (plat::WaitAny(stops, 3, plat::kInfinite) != 2) break;
+        continue;
+      }
       if (d.kind == StreamPacer::Kind::Wait) {
         if (plat::WaitAny(stops, 2, d.waitMs) != plat::kWaitTimeout) break;
         continue;
@@ -107,9 +135,6 @@ class Streamer : public InterfaceImpl<IStreamingProgrammerEx>, public InterfaceI
       }
       pacer.Sent();
     }
-    // A lifetime that has passed: the streamer stays listed (and takes
-    // devices) until its holders let go, and sends nothing more.
-    if (!poolStop.IsSet()) plat::WaitAny(stops, 2, plat::kInfinite);
   }
 
   net::AdapterRecord adapter_;
@@ -117,9 +142,13 @@ class Streamer : public InterfaceImpl<IStreamingProgrammerEx>, public InterfaceI
   ProgramBytes program_;
   plat::Event stop_;
   plat::Event finished_;
+  plat::Event renewed_;  // auto-reset
   plat::RecursiveLock lock_;
   std::vector<DeviceId> devices_;
   bool changed_ = false;
+  bool renewal_ = false;
+  uint32_t renewalTick_ = 0;
+  uint32_t renewalMs_ = 0;
   uint64_t sent_ = 0;
 };
 
@@ -169,6 +198,7 @@ bool RegisterForStreaming(const net::AdapterRecord& adapter, const DeviceId* id,
     auto it = T().streamers.find(adapter);
     if (it != T().streamers.end()) {
       s = it->second;
+      s->Renew(lifetimeMs);
     } else {
       auto* made = new (std::nothrow) StreamerObject(adapter, lifetimeMs, program);
       if (!made) return false;

@@ -41,9 +41,11 @@ struct IStreamingProgrammerEx : IRefCounted {
   virtual uint64_t SentCount() = 0;
 };
 
-// Finds the adapter's streamer or starts one (the first registration fixes
-// the lifetime), adds the device when `id` is given and hands out a holder's
-// reference. false when no streamer could be started.
+// Finds the adapter's streamer or starts one, adds the device when `id` is
+// given and hands out a holder's reference. The stream runs at least
+// lifetimeMs from this registration: a later one extends the lifetime of a
+// streamer that others hold (also once it has passed), never shortens it.
+// false when no streamer could be started.
 bool RegisterForStreaming(const net::AdapterRecord& adapter, const DeviceId* id, uint32_t lifetimeMs,
                           const ProgramBytes& program, Ref<IStreamingProgrammer>* out);
 

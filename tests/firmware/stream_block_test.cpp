@@ -263,6 +263,37 @@ TEST(StreamPacer, LifetimeAndEmptyCycle) {
   EXPECT_EQ(empty.sends.size(), 4u);
 }
 
+TEST(StreamPacer, AHolderThatJoinsLateGetsItsWholeLifetime) {
+  // The first job at 0 fixes 60 s; a job of a batch that joins at 50 s needs
+  // its 60 s too, or its device's loader would get 10 s of the stream.
+  PlayedStream s(0, 60000, 210);
+  ASSERT_TRUE(s.RunUntil(50000));
+  s.pacer.Renew(50000, 60000);
+  ASSERT_TRUE(s.RunUntil(109990));
+  EXPECT_EQ(s.pacer.Next(110000).kind, StreamPacer::Kind::Expired);
+  // A shorter lifetime than what is left takes nothing away.
+  PlayedStream t(0, 60000, 210);
+  t.pacer.Renew(1000, 300);
+  ASSERT_TRUE(t.RunUntil(59990));
+  EXPECT_EQ(t.pacer.Next(60000).kind, StreamPacer::Kind::Expired);
+  // After the lifetime has passed a renewal starts the stream again, on a
+  // new grid rather than with a burst of what was missed.
+  PlayedStream u(0xFFFFFF00u, 1000, 210);  // across the wrap of the tick count
+  EXPECT_FALSE(u.RunUntil(0xFFFFFF00u + 5000));
+  const size_t sent = u.sends.size();
+  EXPECT_EQ(sent, 200u);
+  u.now = 0xFFFFFF00u + 5000;
+  u.pacer.Renew(u.now, 1000);
+  EXPECT_FALSE(u.RunUntil(u.now + 2000));
+  EXPECT_GE(u.sends.size() - sent, 199u);
+  EXPECT_LE(u.sends.size() - sent, 201u);
+  // Forever stays forever; a renewal for ever makes it so.
+  StreamPacer f(0, 1000);
+  f.SetCycleLength(1);
+  f.Renew(500, StreamPacer::kForever);
+  EXPECT_NE(f.Next(0x80000000u).kind, StreamPacer::Kind::Expired);
+}
+
 TEST(StreamPacer, ARebuiltCycleKeepsThePositionWhileItFits) {
   StreamPacer p(0, 60000);
   p.SetCycleLength(210);

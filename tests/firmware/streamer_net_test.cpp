@@ -192,5 +192,35 @@ TEST_F(Streaming, AStreamerWhoseLifetimeHasPassedSendsNothingMore) {
   EXPECT_EQ(StreamerCount(), 1u);  // still listed while held
 }
 
+TEST_F(Streaming, AJobThatJoinsAfterTheLifetimeHasPassedGetsTheStreamForItsOwnLifetime) {
+  // A batch keeps the adapter's streamer held by one job or another long
+  // past the first job's lifetime: each later job's device still needs the
+  // stream while that job waits for it.
+  Ref<IStreamingProgrammer> first;
+  ASSERT_TRUE(RegisterForStreaming(AdapterA(), nullptr, 300, program_, &first));
+  plat::SleepMs(400);
+  EXPECT_TRUE(Listen(TestNet::PcA(), 200).datagrams.empty());
+  const uint64_t before = StreamerOf(first.get())->SentCount();
+  Ref<IStreamingProgrammer> late;
+  DeviceId id = Id(5);
+  ASSERT_TRUE(RegisterForStreaming(AdapterA(), &id, 600, program_, &late));
+  EXPECT_EQ(StreamerCount(), 1u);  // the same streamer, not a second stream
+  EXPECT_EQ(StreamerOf(late.get()), StreamerOf(first.get()));
+  Heard h = Listen(TestNet::PcA(), 300);
+  ASSERT_GT(h.datagrams.size(), 30u);
+  EXPECT_LT(h.datagrams.size(), 80u);  // still one datagram every 5 ms
+  for (const auto& d : h.datagrams) {
+    StreamDatagramView v;
+    ASSERT_TRUE(ParseStreamDatagram(d.data(), d.size(), v));
+    ASSERT_EQ(v.deviceCount, 1u);
+    EXPECT_EQ(v.devices[0], 5);
+  }
+  plat::SleepMs(500);  // its 600 ms have passed too
+  EXPECT_TRUE(Listen(TestNet::PcA(), 200).datagrams.empty());
+  const uint64_t sent = StreamerOf(late.get())->SentCount() - before;
+  EXPECT_GT(sent, 90u);
+  EXPECT_LT(sent, 140u);
+}
+
 }  // namespace
 }  // namespace qs::fw
