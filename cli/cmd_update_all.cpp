@@ -28,6 +28,7 @@
 #include "cli/support_spinner.h"
 #include "cli/support_update.h"
 #include "library/KV-xR_update.h"
+#include "library/status_text.h"
 #include "platform/tick.h"
 
 namespace qs::cli {
@@ -126,7 +127,7 @@ std::string ResultLine(const Job& j, const app::Version& file, bool lookedFor) {
   if (j.back) head += app::VersionText(j.after);
   else if (lookedFor) head += "not seen again within " + std::to_string(kComeBackMs / 1000) + " s";
   else head += "not looked for (interrupted)";
-  head += ": " + std::to_string(j.status) + ": " + app::UpdateResultMeaning(j.status);
+  head += ": " + kvxr::StatusText(kvxr::Call::UpdateResult, j.status);
   switch (app::JudgeUpdate(j.status, j.back, j.after, file)) {
     case app::UpdateVerdict::Done:
     case app::UpdateVerdict::Failed:
@@ -317,7 +318,7 @@ class Batch {
       int32_t st = KVxR_UpdateFirmware(j.device.handle, OnUpdateEvent);
       if (st != 0) {
         j.stage = Stage::Ended;
-        j.failure = "the update did not start: " + std::to_string(st) + ": " + app::UpdateStartMeaning(st);
+        j.failure = "the update did not start: " + kvxr::StatusText(kvxr::Call::UpdateFirmware, st);
         progress_.Note(j.mac + ": " + j.failure);
         continue;
       }
@@ -335,7 +336,7 @@ class Batch {
       j.stage = Stage::Ended;
       j.hasStatus = true;
       j.status = e.value;
-      progress_.Note(j.mac + ": update ended with " + std::to_string(e.value) + ": " + app::UpdateResultMeaning(e.value));
+      progress_.Note(j.mac + ": update ended with " + kvxr::StatusText(kvxr::Call::UpdateResult, e.value));
     } else if (e.kind == kKindPreparing) {
       if (e.value <= 0) {
         progress_.Note(j.mac + " at " + j.address + ": restarting into its boot loader");
