@@ -119,6 +119,16 @@ else fail "firewall rules added (expected - / recorded +)"; fi
 echo "image: $(cat "$t/image.out")"
 check "the installed front end reads the installed firmware file" \
   grep -qF '{"status":0,"format":"intel-hex","version":[2,10],' "$t/image.out"
+# The installed program starts from the installed folder with the installed
+# library (it imports it) and answers "-version" into a file, then ends
+# without opening a window or sending anything.
+(cd "$inst" && "$wine" 'C:\Quillscan Test\Quillscan.exe' -version 'C:\Quillscan Test\version.txt' \
+   </dev/null >"$t/version.out" 2>&1)
+rc=$?
+echo "Quillscan.exe -version: exit $rc, \"$(cat "$inst/version.txt" 2>/dev/null)\""
+check "the installed program starts and ends as -version asks (-1)" test "$rc" = 255
+check "the installed program answers its version" test "$(tr -d '\r\n' <"$inst/version.txt" 2>/dev/null)" = 1,3
+rm -f "$inst/version.txt"
 wineserver -w
 
 # A reinstall or an uninstall while a file of the installation is held open
