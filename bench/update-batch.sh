@@ -14,19 +14,39 @@
 #   bench/update-batch.sh [N]      (N: --parallel of the batch, default 8)
 #
 # Uses quillscan-cli of the build root ($QS_BUILD_ROOT, default "build"; build
-# the native configuration first). Runs only inside its own test network.
+# the native configuration first); with QS_BENCH_WINDOWS=1 the win64 build's
+# quillscan-cli.exe under wine64 instead (prefix: QS_WINE_TEMPLATE, or one made
+# here). Runs only inside its own test network.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(dirname "$here")
 br=${QS_BUILD_ROOT:-build}
 case "$br" in /*) ;; *) br=$repo/$br ;; esac
 parallel=${1:-8}
-cli=$br/native/cli/quillscan-cli
-[ -x "$cli" ] || { echo "update-batch.sh: no $cli (build the native configuration first)" >&2; exit 1; }
-
 work=$(mktemp -d /tmp/qs-bench-batch.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"
+if [ -n "${QS_BENCH_WINDOWS:-}" ]; then
+  exe=$br/win64/cli/quillscan-cli.exe
+  [ -f "$exe" ] || { echo "update-batch.sh: no $exe (build the win64 configuration first)" >&2; exit 1; }
+  if [ -z "${QS_WINE_TEMPLATE:-}" ]; then
+    export QS_WINE_TEMPLATE=$work/wine
+    WINEPREFIX=$QS_WINE_TEMPLATE /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
+    WINEPREFIX=$QS_WINE_TEMPLATE wineserver -w
+  fi
+  # Unix paths of the arguments as the Windows program reads them (Z:).
+  cat >"$work/cli" <<EOF
+#!/usr/bin/env bash
+args=()
+for a in "\$@"; do case "\$a" in /*) args+=("Z:\$a") ;; *) args+=("\$a") ;; esac; done
+exec "$repo/tests/library/with-display.sh" "$repo/scripts/wine-run.sh" "$exe" "\${args[@]}"
+EOF
+  chmod +x "$work/cli"
+  cli=$work/cli
+else
+  cli=$br/native/cli/quillscan-cli
+  [ -x "$cli" ] || { echo "update-batch.sh: no $cli (build the native configuration first)" >&2; exit 1; }
+fi
 # the firmware files of the command-line tests
 pfx="" && . "$repo/tests/support/cli_checks.sh"
 hexfile "$work/old.hex" 1.100 1
