@@ -43,12 +43,6 @@ constexpr uint32_t kAllQuietMs = 8000;
 constexpr uint32_t kMaxSeconds = 24 * 3600;
 constexpr size_t kMaxUnits = 256;
 
-constexpr int32_t kEventFound = 1;
-constexpr int32_t kEventReady = 3;
-constexpr int32_t kEventProgress = 4;
-constexpr int32_t kEventProgrammed = 5;
-constexpr int32_t kEventUpToDate = 6;
-constexpr int32_t kEventFailed = 7;
 
 struct RecoveryEvent {
   int32_t number;
@@ -202,7 +196,7 @@ class Recovery {
   void Handle(LibraryHost&) {
     for (; seen_ < g_events.size(); ++seen_) {
       const RecoveryEvent e = g_events[seen_];
-      if (e.event == kEventFound) {
+      if (e.event == KVXR_RECOVERY_FOUND) {
         std::string address;
         std::array<uint8_t, 6> mac{};
         if (!ParseFoundText(e.text, &address, mac.data())) continue;
@@ -225,7 +219,7 @@ class Recovery {
       if (!u) continue;
       u->lastWord = plat::TickCount();
       switch (e.event) {
-        case kEventReady:
+        case KVXR_RECOVERY_READY:
           if (u->wanted && u->state == UnitState::Found && u->number == e.number) {
             int32_t st = KVxR_ResumeRecovery(e.number);
             if (st == 0) {
@@ -237,18 +231,18 @@ class Recovery {
             }
           }
           break;
-        case kEventProgress:
+        case KVXR_RECOVERY_PROGRESS:
           if (u->state == UnitState::Programming)
             progress_.Percent(MacText(u->mac) + " writing", e.value < 0 ? 0u : static_cast<uint32_t>(e.value));
           break;
-        case kEventProgrammed:
-        case kEventUpToDate:
-        case kEventFailed:
+        case KVXR_RECOVERY_PROGRAMMED:
+        case KVXR_RECOVERY_UP_TO_DATE:
+        case KVXR_RECOVERY_FAILED:
           if (u->state != UnitState::Programming) break;
           u->state = UnitState::Ended;
           lastNews_ = plat::TickCount();
           u->hasStatus = true;
-          u->status = e.event == kEventUpToDate ? 0 : e.value;
+          u->status = e.event == KVXR_RECOVERY_UP_TO_DATE ? 0 : e.value;
           Say(MacText(u->mac) + " at " + u->address + " ended with " + std::to_string(u->status) + ": " +
               kvxr::StatusMeaning(kvxr::Call::UpdateResult, u->status));
           break;

@@ -163,7 +163,7 @@ bool TcpSocket::SetQuickAck() {
 
 int TcpSocket::ReceiveNow(void* buf, size_t cap) {
   int n = sys::Recv(s_, buf, cap);
-  if (n > 0 && quickAck_) sys::SetOption(s_, sys::Option::QuickAck, 1);
+  if (n > 0 && quickAck_) sys::RenewQuickAck(s_);
   return n;
 }
 

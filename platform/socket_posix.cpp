@@ -118,6 +118,8 @@ bool SetOption(Handle s, Option o, uint32_t value) {
   return false;
 }
 
+void RenewQuickAck(Handle s) { SetOption(s, Option::QuickAck, 1); }
+
 bool Membership(Handle s, bool join, uint32_t group, uint32_t interfaceAddress) {
   ip_mreq m{};
   m.imr_multiaddr.s_addr = htonl(group);

@@ -35,6 +35,9 @@ enum class Option {
   QuickAck
 };
 bool SetOption(Handle s, Option o, uint32_t value);
+// After a receive: keeps QuickAck on where the system lets it lapse (Linux);
+// nothing where it stays set (Windows).
+void RenewQuickAck(Handle s);
 bool Membership(Handle s, bool join, uint32_t group, uint32_t interfaceAddress);
 
 // bytes, kSockWouldBlock or kSockError
