@@ -203,6 +203,11 @@ check "the user's firmware file is untouched by the reinstall" cmp -s "$t/user-f
 # Lines the installer never writes name nothing the uninstaller may delete.
 cp "$t/outside.hex" "$outside"
 printf '%s\r\n' '*.hex' '..\outside.hex' '' | iconv -t UTF-16LE >>"$list"
+# Nor do the pieces of lines longer than the uninstaller reads at once (no
+# name is that long); around that length, one piece is the user's file name.
+for n in $(seq 1016 1031); do
+  printf '%s%s\r\n' "$(head -c "$n" /dev/zero | tr '\0' a)" 'user fw.hex' | iconv -t UTF-16LE >>"$list"
+done
 
 export QS_NETSH_LOG="Z:$t/netsh-uninstall.log"
 check "silent uninstall exits 0" run_wine "$t/uninstall.log" "$target\\Uninstall.exe" /S
