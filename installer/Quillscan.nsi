@@ -174,9 +174,12 @@ Section "Quillscan"
     StrCpy $0 $R0 "" -4
     StrCmp $0 ".hex" 0 hex_next
     IfFileExists "$EXEDIR\$R0\*.*" hex_next
-    ClearErrors
-    CopyFiles /SILENT "$EXEDIR\$R0" "$INSTDIR"
-    IfErrors 0 hex_copied
+    ; CopyFiles let a file held open pass as copied; listing a file not
+    ; copied would make the uninstaller delete a user's file of that name.
+    StrCpy $R1 "$EXEDIR\$R0"
+    StrCpy $R2 "$INSTDIR\$R0"
+    System::Call 'kernel32::CopyFileW(w R1, w R2, i 0) i .r0'
+    StrCmp $0 0 0 hex_copied
     DetailPrint "Could not copy $R0 into $INSTDIR."
     Goto hex_next
     hex_copied:

@@ -230,11 +230,24 @@ check "Start-menu folder removed" test ! -e "$menu"
 check "Add/Remove Programs entry removed" \
   bash -c '! grep -qF "Uninstall\\\\Quillscan]" "$1"' _ "$WINEPREFIX/system.reg"
 
-# Without files of the user's, nothing stays.
+# Without files of the user's, nothing stays. A firmware file beside the
+# installer that cannot be read (held open) is neither copied nor listed.
 rm -rf "$inst"
+cp "$hex" "$t/dist/held fw.hex"
+rm -f "$t/held" "$t/release"
+"$wine" "$holder" "Z:${t//\//\\}\\dist\\held fw.hex" "Z:$t/release" "Z:$t/held" </dev/null >"$t/holder2.log" 2>&1 &
+hpid=$!
+for _ in $(seq 1 300); do [ -e "$t/held" ] || ! kill -0 "$hpid" 2>/dev/null && break; sleep 0.1; done
+check "the holder holds the firmware file" test -e "$t/held"
 export QS_NETSH_LOG="Z:$t/netsh-install2.log"
-check "second silent install exits 0" run_wine "$t/install2.log" cmd.exe /c "Z:${t//\//\\}\\dist\\Quillscan-setup.exe /S /D=$target"
+"$wine" cmd.exe /c "Z:${t//\//\\}\\dist\\Quillscan-setup.exe /S /D=$target" </dev/null >"$t/install2.log" 2>&1
+check "second silent install exits 0" test $? = 0
+touch "$t/release"
+wait "$hpid"
+wineserver -w
 check "and installs the firmware files" test -f "$inst/test-firmware.hex" -a -f "$inst/$spare"
+check "but not the one held open" test ! -e "$inst/held fw.hex"
+check "and lists only those it copied" same_list test-firmware.hex "$spare"
 export QS_NETSH_LOG="Z:$t/netsh-uninstall2.log"
 check "second silent uninstall exits 0" run_wine "$t/uninstall2.log" "$target\\Uninstall.exe" /S
 check "installation folder removed" test ! -e "$inst"
