@@ -47,6 +47,10 @@ AllowSkipFiles off
 !define QS_PUBLISHER "Tavrolux"
 !define QS_UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillscan"
 !define QS_MENU "$SMPROGRAMS\Quillscan"
+; The firmware files this installer copied into the program folder, one name a
+; line (UTF-16LE): the uninstaller deletes those and no other "*.hex", since
+; the technician puts firmware files of his own into that folder too.
+!define QS_FIRMWARE_LIST "Installed firmware.txt"
 ; Rule names; the uninstaller removes exactly these.
 !define QS_RULE_PROGRAM "Quillscan"
 !define QS_RULE_CONSOLE "Quillscan console"
@@ -98,17 +102,98 @@ Function un.onInit
   !insertmacro QS_INIT
 FunctionEnd
 
+; $R0 a name; $R1 becomes 1 if its line is in the list open as $R9, else 0.
+; Leaves the list's position at its end.
+Function QsListed
+  Push $2
+  StrCpy $R1 0
+  FileSeek $R9 0 SET
+  listed_next:
+    ClearErrors
+    FileReadUTF16LE $R9 $2
+    IfErrors listed_done
+    StrCmp $2 "$R0$\r$\n" 0 listed_next
+    StrCpy $R1 1
+  listed_done:
+  FileSeek $R9 0 END
+  Pop $2
+FunctionEnd
+
+; $R0 a line read from the list; $R1 becomes the file name it holds, or ""
+; when it is no whole line or not a plain "*.hex" name in the program folder
+; (a list changed by hand must not make the uninstaller delete anything else).
+Function un.QsListedName
+  Push $2
+  Push $3
+  StrCpy $R1 ""
+  StrCpy $2 $R0 2 -2
+  StrCmp $2 "$\r$\n" 0 name_done
+  StrCpy $R1 $R0 -2
+  StrCpy $2 $R1 "" -4
+  StrCmp $2 ".hex" 0 name_bad
+  StrCpy $3 0
+  name_char:
+    StrCpy $2 $R1 1 $3
+    StrCmp $2 "" name_done
+    StrCmp $2 "\" name_bad
+    StrCmp $2 "/" name_bad
+    StrCmp $2 ":" name_bad
+    StrCmp $2 "*" name_bad
+    StrCmp $2 "?" name_bad
+    IntOp $3 $3 + 1
+    Goto name_char
+  name_bad:
+  StrCpy $R1 ""
+  name_done:
+  Pop $3
+  Pop $2
+FunctionEnd
+
 Section "Quillscan"
   SetOutPath "$INSTDIR"
   File "/oname=Quillscan.exe" "${QS_PROGRAM}"
   File "/oname=KV-xR_update.dll" "${QS_LIBRARY}"
   File "/oname=quillscan-cli.exe" "${QS_CONSOLE}"
   ; Firmware files handed out beside the installer go beside the program,
-  ; where it looks for them.
+  ; where it looks for them, and into the list, which an earlier installation
+  ; may have started: one line a name, whichever installers copied it.
+  ClearErrors
+  FileOpen $R9 "$INSTDIR\${QS_FIRMWARE_LIST}" a
+  IfErrors 0 list_open
+  MessageBox MB_OK|MB_ICONSTOP "Could not write $INSTDIR\${QS_FIRMWARE_LIST}." /SD IDOK
+  SetErrorLevel 2
+  Abort "Could not write $INSTDIR\${QS_FIRMWARE_LIST}."
+  list_open:
   StrCmp "$EXEDIR" "$INSTDIR" hex_done
-  IfFileExists "$EXEDIR\*.hex" 0 hex_done
-  CopyFiles /SILENT "$EXEDIR\*.hex" "$INSTDIR"
+  ClearErrors
+  FindFirst $R8 $R0 "$EXEDIR\*.hex"
+  IfErrors hex_done
+  hex_file:
+    StrCmp $R0 "" hex_last
+    ; *.hex also finds longer extensions through their short names, and folders
+    StrCpy $0 $R0 "" -4
+    StrCmp $0 ".hex" 0 hex_next
+    IfFileExists "$EXEDIR\$R0\*.*" hex_next
+    ; CopyFiles let a file held open pass as copied; listing a file not
+    ; copied would make the uninstaller delete a user's file of that name.
+    StrCpy $R1 "$EXEDIR\$R0"
+    StrCpy $R2 "$INSTDIR\$R0"
+    System::Call 'kernel32::CopyFileW(w R1, w R2, i 0) i .r0'
+    StrCmp $0 0 0 hex_copied
+    DetailPrint "Could not copy $R0 into $INSTDIR."
+    Goto hex_next
+    hex_copied:
+    Call QsListed
+    StrCmp $R1 1 hex_next
+    FileWriteUTF16LE $R9 "$R0$\r$\n"
+    hex_next:
+    ClearErrors
+    FindNext $R8 $R0
+    IfErrors 0 hex_file
+  hex_last:
+  FindClose $R8
   hex_done:
+  FileClose $R9
   WriteUninstaller "$INSTDIR\Uninstall.exe"
 
   CreateDirectory "${QS_MENU}"
@@ -158,11 +243,38 @@ Section "Uninstall"
   Delete "${QS_MENU}\Uninstall Quillscan.lnk"
   RMDir "${QS_MENU}"
 
-  Delete "$INSTDIR\*.hex"
+  ; Only the firmware files the installers copied: those the technician put
+  ; there himself stay.
+  ClearErrors
+  FileOpen $R9 "$INSTDIR\${QS_FIRMWARE_LIST}" r
+  IfErrors list_done
+  ; $R2: the previous read ended a line, so this one starts one
+  StrCpy $R2 1
+  list_line:
+    ClearErrors
+    FileReadUTF16LE $R9 $R0
+    IfErrors list_end
+    StrCmp $R2 1 0 list_skip
+    Call un.QsListedName
+    StrCmp $R1 "" list_skip
+    Delete "$INSTDIR\$R1"
+    list_skip:
+    StrCpy $R2 0
+    StrCpy $0 $R0 1 -1
+    StrCmp $0 "$\n" 0 list_line
+    StrCpy $R2 1
+    Goto list_line
+  list_end:
+  FileClose $R9
+  Delete "$INSTDIR\${QS_FIRMWARE_LIST}"
+  list_done:
   Delete "$INSTDIR\Uninstall.exe"
   ; Not recursive: anything else a user put there stays. The firmware jobs'
   ; device logs live in the machine's application-data folder and stay too.
   RMDir "$INSTDIR"
+  IfFileExists "$INSTDIR\*.*" 0 folder_gone
+  DetailPrint "$INSTDIR stays: it holds files that Quillscan did not install."
+  folder_gone:
 
   DeleteRegKey HKLM "${QS_UNINSTALL_KEY}"
 SectionEnd
