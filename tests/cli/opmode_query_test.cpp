@@ -3,6 +3,8 @@
 // the digest taken straight from SHA-1, not with the frame code under test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -22,27 +24,31 @@ const uint8_t kOtherId[16] = {0xA5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x
 // header word, type and length (little-endian), payload, then SHA-1 of the
 // nonce followed by everything before the digest.
 Bytes Reply(const uint8_t nonce[16], uint16_t type, const Bytes& payload) {
-  Bytes r = {0x11, 0x22, 0x33, 0x44, static_cast<uint8_t>(type & 0xFF), static_cast<uint8_t>(type >> 8),
-             static_cast<uint8_t>(payload.size() & 0xFF), static_cast<uint8_t>(payload.size() >> 8)};
-  r.insert(r.end(), payload.begin(), payload.end());
+  const size_t n = payload.size();
+  Bytes r(8 + n + plat::kSha1Size);
+  r[0] = 0x11, r[1] = 0x22, r[2] = 0x33, r[3] = 0x44;
+  r[4] = static_cast<uint8_t>(type & 0xFF), r[5] = static_cast<uint8_t>(type >> 8);
+  r[6] = static_cast<uint8_t>(n & 0xFF), r[7] = static_cast<uint8_t>(n >> 8);
+  if (n) std::memcpy(&r[8], payload.data(), n);
   plat::Sha1 h;
   h.Update(nonce, 16);
-  h.Update(r.data(), r.size());
-  uint8_t digest[plat::kSha1Size];
-  EXPECT_TRUE(h.Final(digest));
-  r.insert(r.end(), digest, digest + sizeof digest);
+  h.Update(r.data(), 8 + n);
+  EXPECT_TRUE(h.Final(&r[8 + n]));
   return r;
 }
 
 Bytes IdItem(const uint8_t id[16]) {
-  Bytes b = {0xA0, 16};
-  b.insert(b.end(), id, id + 16);
+  Bytes b(18);
+  b[0] = 0xA0, b[1] = 16;
+  std::memcpy(&b[2], id, 16);
   return b;
 }
 Bytes ModeItem(uint8_t mode) { return {0xA1, 1, mode}; }
-Bytes Cat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
+Bytes Cat(const Bytes& a, const Bytes& b) {
+  Bytes c(a.size() + b.size());
+  std::copy(a.begin(), a.end(), c.begin());
+  std::copy(b.begin(), b.end(), c.begin() + static_cast<std::ptrdiff_t>(a.size()));
+  return c;
 }
 
 OpModeReply Read(const Bytes& d, uint8_t* mode) { return ReadOpModeReply(kNonce, kId, d.data(), d.size(), mode); }
@@ -63,8 +69,9 @@ TEST(OpModeQuery, TakesOnlyTheAskedDevicesReportToTheLatestRequest) {
   EXPECT_EQ(Read(Reply(kNonce, 0x5504, ModeItem(7)), &mode), OpModeReply::Incomplete);
   EXPECT_EQ(Read(Reply(kNonce, 0x5504, IdItem(kId)), &mode), OpModeReply::Incomplete);
   // An identifier item of the wrong length names no device.
-  Bytes shortId = {0xA0, 15};
-  shortId.insert(shortId.end(), kId, kId + 15);
+  Bytes shortId = IdItem(kId);
+  shortId[1] = 15;
+  shortId.pop_back();
   EXPECT_EQ(Read(Reply(kNonce, 0x5504, Cat(shortId, ModeItem(7))), &mode), OpModeReply::Incomplete);
   // The announce and anything else that is no report.
   EXPECT_EQ(Read(Reply(kNonce, 0x5501, Cat(IdItem(kId), ModeItem(7))), &mode), OpModeReply::OtherType);
