@@ -30,6 +30,20 @@ run() {  # expected status, output file, arguments...
 prefixed() {  # command, file
   ! sed 's/\r$//' "$2" | grep -vE "^(quillscan-cli $1: |usage: quillscan-cli $1 |  )" | grep -q .
 }
+# The discover requests the simulator received from a PC address: how many
+# sockets sent them, and the console's own ones (the last socket's trailing
+# run; the library's scan asked from another one before), one "destination
+# valid nonce" line each.
+discover_sockets() {  # PC address
+  local s; s=$(sim log discover)
+  sed -n "s/.* src=$1:\([0-9]*\) .*/\1/p" <<<"$s" | sort -u | wc -l
+}
+own_discovers() {  # PC address
+  local s; s=$(sim log discover)
+  s=$(sed -n "s/.* src=$1:\([0-9]*\) dst=\([0-9.]*\) .* valid=\([01]\) .* hex=\([0-9A-Fa-f]\{32\}\).*/\1 \2 \3 \4/p" <<<"$s")
+  [ -n "$s" ] || return 0
+  tac <<<"$s" | awk -v p="$(tail -n 1 <<<"$s" | cut -d' ' -f1)" '$1 != p {exit} {print $2, $3, $4}' | tac
+}
 out=$(mktemp /tmp/qs-cli-kvxr.XXXXXX)
 err=$(mktemp /tmp/qs-cli-kvxr.XXXXXX)
 trap 'rm -f "$out" "$err"' EXIT
@@ -39,6 +53,11 @@ sim add model=KV2R segment=A dhcp=1 reboot_ms=800 mac=02-AA-00-00-00-01 opmode=2
 sim add model=KV1R segment=B ack=refuse mac=02-AA-00-00-00-02 ip=10.72.0.42 static=10.72.0.42 dhcp=0 >/dev/null
 sim add model=KV3R segment=A mute=reboot mac=02-AA-00-00-00-03 ip=10.71.0.60 static=10.71.0.60 dhcp=0 \
   mask=255.255.240.0 gw=10.71.0.254 >/dev/null
+# Operation-mode reports the library's record cannot hold: one after the
+# announce, and one of mode 0 beside a device that sends none (02 below).
+sim add model=KV2R segment=A mac=02-AA-00-00-00-04 ip=10.71.0.70 static=10.71.0.70 dhcp=0 opmode=9 \
+  opmode_order=after >/dev/null
+sim add model=KV1R segment=B mac=02-AA-00-00-00-05 ip=10.72.0.43 static=10.72.0.43 dhcp=0 opmode=0 >/dev/null
 mac=02:aa:00:00:00:01
 
 # The commands in the order a technician meets them.
@@ -98,12 +117,39 @@ sim set 02-AA-00-00-00-01 reboot_ms=800 >/dev/null
 
 run 0 "$out" opmode $mac 0x07; check "operation mode written" $?
 shown 02-AA-00-00-00-01 "opmode=7"; check "the device has mode 7" $?
+sim clearlog >/dev/null
 run 0 "$out" opmode $mac; check "operation mode read" $?
 grep -q "operation mode 7 (0x07)" "$out"; check "reads mode 7" $?
+[ "$(discover_sockets 10.71.0.1)" = 1 ]; check "a mode the scan reported: the device is not asked again" $?
+
+# The library holds 0 for these three; the device itself tells.
+sim clearlog >/dev/null
+run 0 "$out" opmode 02:aa:00:00:00:04; check "read of a report that follows the announce" $?
+grep -q "^KV-2R 02-AA-00-00-00-04: operation mode 9 (0x09)" "$out"; check "its mode 9 is read from the device" $?
+asked=$(own_discovers 10.71.0.1)
+n=$(grep -c . <<<"$asked")
+[ "$(discover_sockets 10.71.0.1)" = 2 ] && [ "$n" -ge 1 ] && [ "$n" -le 4 ] && ! grep -qv "^255.255.255.255 1 " <<<"$asked"
+check "the device was asked with valid requests to 255.255.255.255 ($n)" $?
 
 sim set 02-AA-00-00-00-02 opmode_items=none >/dev/null
+sim clearlog >/dev/null
 run 0 "$out" opmode 10.72.0.42; check "operation mode read by address" $?
-grep -q "^KV-1R 02-AA-00-00-00-02: operation mode 0 or unknown" "$out"; check "no report is not shown as mode 0" $?
+sed -i 's/\r$//' "$out"
+grep -qx "KV-1R 02-AA-00-00-00-02: operation mode unknown (the device sent no operation-mode report)" "$out"
+check "no report is shown as unknown, not as the mode 0 of the device beside it" $?
+asked=$(own_discovers 10.72.0.1)
+n=$(grep -c . <<<"$asked")
+[ "$(discover_sockets 10.72.0.1)" = 2 ] && [ "$n" -ge 3 ] && [ "$n" -le 4 ] && ! grep -qv "^255.255.255.255 1 " <<<"$asked"
+check "asked for 2 s, a valid request every 670 ms ($n)" $?
+[ "$(cut -d' ' -f3 <<<"$asked" | sort -u | wc -l)" = "$n" ]; check "each request with a new nonce" $?
+
+sim clearlog >/dev/null
+run 0 "$out" opmode 02:aa:00:00:00:05 --xp; check "read of a report of mode 0" $?
+grep -q "^KV-1R 02-AA-00-00-00-05: operation mode 0 (0x00)" "$out"; check "mode 0 is shown as known" $?
+asked=$(own_discovers 10.72.0.1)
+n=$(grep -c . <<<"$asked")
+[ "$(discover_sockets 10.72.0.1)" = 2 ] && [ "$n" -ge 1 ] && [ "$n" -le 4 ] && ! grep -qv "^10.72.15.255 1 " <<<"$asked"
+check "with --xp the device is asked at the directed broadcast" $?
 
 run 0 "$out" reboot $mac; check "reboot" $?
 grep -q "rebooting" "$out"; check "says it reboots" $?
