@@ -102,6 +102,7 @@ class Streamer : public InterfaceImpl<IStreamingProgrammerEx>, public InterfaceI
 
   void Stream(const plat::Event& poolStop) {
     plat::SocketsLibrary sockets;
+    plat::FineTimerScope fineWaits;  // the 5 ms grid needs waits of single milliseconds
     std::vector<std::vector<uint8_t>> cycle;
     StreamPacer pacer(plat::TickCount(), lifetime_);
     Rebuild(cycle, pacer);
