@@ -15,19 +15,40 @@
 # from the time its thread waits for a processor.
 #
 # Uses kvxr-update-probe of the build root ($QS_BUILD_ROOT, default "build";
-# build the native configuration first). Runs only inside its own test network.
+# build the native configuration first); with QS_BENCH_WINDOWS=1 the win64
+# build's probe under wine64 instead (prefix: QS_WINE_TEMPLATE, or one made
+# here). Runs only inside its own test network.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(dirname "$here")
 br=${QS_BUILD_ROOT:-build}
 case "$br" in /*) ;; *) br=$repo/$br ;; esac
 secs=${1:-8}
-probe=$br/native/tests/library/kvxr-update-probe
-[ -x "$probe" ] || { echo "stream-pacing.sh: no $probe (build the native configuration first)" >&2; exit 1; }
-
 work=$(mktemp -d /tmp/qs-bench-pacing.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"
+
+if [ -n "${QS_BENCH_WINDOWS:-}" ]; then
+  exe=$br/win64/tests/library/kvxr-update-probe.exe
+  [ -f "$exe" ] || { echo "stream-pacing.sh: no $exe (build the win64 configuration first)" >&2; exit 1; }
+  if [ -z "${QS_WINE_TEMPLATE:-}" ]; then
+    export QS_WINE_TEMPLATE=$work/wine
+    WINEPREFIX=$QS_WINE_TEMPLATE /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
+    WINEPREFIX=$QS_WINE_TEMPLATE wineserver -w
+  fi
+  # Unix paths of the arguments as the Windows program reads them (Z:).
+  cat >"$work/probe.sh" <<EOF
+#!/usr/bin/env bash
+args=()
+for a in "\$@"; do case "\$a" in /*) args+=("Z:\$a") ;; *) args+=("\$a") ;; esac; done
+exec "$repo/tests/library/with-display.sh" "$repo/scripts/wine-run.sh" "$exe" "\${args[@]}"
+EOF
+  chmod +x "$work/probe.sh"
+  probe=$work/probe.sh
+else
+  probe=$br/native/tests/library/kvxr-update-probe
+  [ -x "$probe" ] || { echo "stream-pacing.sh: no $probe (build the native configuration first)" >&2; exit 1; }
+fi
 
 # Any firmware file will do: recovery mode needs one to start.
 python3 - "$work/fw.hex" <<'PY'
