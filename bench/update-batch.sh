@@ -27,21 +27,8 @@ work=$(mktemp -d /tmp/qs-bench-batch.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"
 if [ -n "${QS_BENCH_WINDOWS:-}" ]; then
-  exe=$br/win64/cli/quillscan-cli.exe
-  [ -f "$exe" ] || { echo "update-batch.sh: no $exe (build the win64 configuration first)" >&2; exit 1; }
-  if [ -z "${QS_WINE_TEMPLATE:-}" ]; then
-    export QS_WINE_TEMPLATE=$work/wine
-    WINEPREFIX=$QS_WINE_TEMPLATE /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
-    WINEPREFIX=$QS_WINE_TEMPLATE wineserver -w
-  fi
-  # Unix paths of the arguments as the Windows program reads them (Z:).
-  cat >"$work/cli" <<EOF
-#!/usr/bin/env bash
-args=()
-for a in "\$@"; do case "\$a" in /*) args+=("Z:\$a") ;; *) args+=("\$a") ;; esac; done
-exec "$repo/tests/library/with-display.sh" "$repo/scripts/wine-run.sh" "$exe" "\${args[@]}"
-EOF
-  chmod +x "$work/cli"
+  . "$here/support/windows-program.sh"
+  windows_program update-batch.sh "$br/win64/cli/quillscan-cli.exe" "$work" "$work/cli" || exit 1
   cli=$work/cli
 else
   cli=$br/native/cli/quillscan-cli
